@@ -1,0 +1,33 @@
+// The 44-byte RIFF/WAVE header of a mono, 16-bit PCM, 44100 Hz file.
+//
+// The header is three fixed byte records, built in memory from the sample
+// count alone before the output is opened, and written once at the start of
+// the file. Every size is known up front, so the file is written strictly
+// front to back and the output may be a pipe or a device that cannot seek.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+namespace puretone {
+
+using riff_header = std::array<std::uint8_t, 12>;
+using fmt_chunk = std::array<std::uint8_t, 24>;
+using data_chunk_header = std::array<std::uint8_t, 8>;
+
+struct wav_header {
+    riff_header riff;
+    fmt_chunk fmt;
+    data_chunk_header data;
+};
+
+// Fills the three records for `sample_count` samples. The size fields hold
+// the low 32 bits of 2*N + 36 and 2*N, exact for every N in 0..2147449500.
+wav_header build_wav_header(std::int32_t sample_count);
+
+// Writes the records in file order: 12 + 24 + 8 bytes. False when a write
+// fails; errno then says why.
+bool write_wav_header(std::FILE* out, const wav_header& header);
+
+}  // namespace puretone
