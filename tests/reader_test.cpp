@@ -1,0 +1,74 @@
+// A real WAV reader, libsndfile, opens what the writer produced.
+#include "wav/sine_stream.hpp"
+#include "wav/wav_header.hpp"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::vector<short> write_and_read(double frequency, std::int32_t sample_count, SF_INFO& info)
+{
+    const auto path = std::filesystem::temp_directory_path() /
+        ("puretone_reader_" + std::to_string(getpid()) + ".wav");
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    EXPECT_TRUE(puretone::write_wav_header(out, puretone::build_wav_header(sample_count)));
+    EXPECT_TRUE(puretone::write_sine_samples(out, frequency, sample_count));
+    EXPECT_EQ(std::fclose(out), 0);
+    EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
+
+    info = SF_INFO{};
+    SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(in, nullptr) << sf_strerror(nullptr);
+    std::vector<short> samples(static_cast<std::size_t>(info.frames) + 1);
+    if (in != nullptr) {
+        samples.resize(static_cast<std::size_t>(sf_read_short(in, samples.data(), info.frames + 1)));
+        sf_close(in);
+    }
+    std::filesystem::remove(path);
+    return samples;
+}
+
+TEST(reader, sees_mono_pcm16_at_44100_with_every_sample)
+{
+    for (const std::int32_t sample_count : {88200, 1, 0}) {
+        SF_INFO info;
+        const auto samples = write_and_read(1000, sample_count, info);
+        EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        EXPECT_EQ(info.samplerate, 44100);
+        EXPECT_EQ(info.channels, 1);
+        EXPECT_EQ(info.frames, sample_count);
+        ASSERT_EQ(samples.size(), static_cast<std::size_t>(sample_count));
+        for (std::int32_t i = 0; i < sample_count; ++i)
+            ASSERT_EQ(samples[static_cast<std::size_t>(i)], puretone::sine_sample(i, 1000)) << i;
+    }
+}
+
+TEST(reader, ten_seconds_at_11025_hz_are_zeros_and_full_scale_peaks)
+{
+    SF_INFO info;
+    std::map<short, int> counts;
+    for (const short sample : write_and_read(11025, 441000, info))
+        ++counts[sample];
+    EXPECT_EQ(counts, (std::map<short, int>{{-32767, 110250}, {0, 220500}, {32767, 110250}}));
+}
+
+TEST(reader, ten_seconds_at_440_hz_peak_just_below_full_scale)
+{
+    SF_INFO info;
+    const auto samples = write_and_read(440, 441000, info);
+    ASSERT_EQ(samples.size(), 441000u);
+    EXPECT_EQ(*std::max_element(samples.begin(), samples.end()), 32766);
+    EXPECT_EQ(*std::min_element(samples.begin(), samples.end()), -32766);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include "wav/exact_sine.hpp"
+#include "wav/sine_stream.hpp"
+
+#include <gtest/gtest.h>
+#include <mpfr.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t longest_sample_count = 2147449500;  // 48695 seconds
+
+struct oracle_result {
+    double angle;
+    double sine;  // sin(angle) correctly rounded to double
+    std::int32_t sample;
+};
+
+// The sample computed from scratch in MPFR: every operation at 53 bits, round
+// to nearest, which is what IEEE double arithmetic does with no fused
+// operations; pi is MPFR's own, rounded to 53 bits.
+oracle_result oracle(std::int32_t index, double frequency)
+{
+    mpfr_t t, pi;
+    mpfr_inits2(53, t, pi, static_cast<mpfr_ptr>(nullptr));
+    mpfr_const_pi(pi, MPFR_RNDN);
+    mpfr_set_si(t, index, MPFR_RNDN);
+    mpfr_div_ui(t, t, 44100, MPFR_RNDN);
+    mpfr_mul_d(t, t, frequency, MPFR_RNDN);
+    mpfr_mul_2ui(t, t, 1, MPFR_RNDN);
+    mpfr_mul(t, t, pi, MPFR_RNDN);
+    oracle_result result{mpfr_get_d(t, MPFR_RNDN), 0, 0};
+    mpfr_sin(t, t, MPFR_RNDN);
+    result.sine = mpfr_get_d(t, MPFR_RNDN);
+    mpfr_mul_ui(t, t, 32767, MPFR_RNDN);
+    result.sample = static_cast<std::int32_t>(mpfr_get_si(t, MPFR_RNDZ));
+    mpfr_clears(t, pi, static_cast<mpfr_ptr>(nullptr));
+    return result;
+}
+
+// Frequencies and index runs that reach every kind of angle: small and up to
+// about 6.6e14, peak-heavy (odd divisors of 11025), silent, aliased, negative.
+const double oracle_frequencies[] = {
+    440, 1000, 11025, -11025, 3675, 441, 1, 0, -440, 22050, 44100,
+    12345, 96000, 1000003, 65536000, 2147483647, -2147483647, -2147483648.0,
+};
+
+std::vector<std::int32_t> oracle_indices(std::int32_t run)
+{
+    std::vector<std::int32_t> indices;
+    for (std::int32_t k = 0; k < run; ++k) {
+        indices.push_back(k);                               // from the start
+        indices.push_back(longest_sample_count - 1 - k);    // up to the last sample
+        indices.push_back(1073741824 + 7919 * k);           // strided through the middle
+    }
+    return indices;
+}
+
+TEST(sine_sample, matches_mpfr_oracle_bit_for_bit)
+{
+    const auto indices = oracle_indices(40000);
+    for (const double frequency : oracle_frequencies) {
+        int mismatches = 0;
+        for (const std::int32_t index : indices) {
+            const oracle_result expected = oracle(index, frequency);
+            ASSERT_EQ(puretone::sine_angle(index, frequency), expected.angle) << frequency << " Hz, i " << index;
+            if (puretone::sine_sample(index, frequency) != expected.sample && ++mismatches <= 5)
+                ADD_FAILURE() << frequency << " Hz, i " << index << ": want " << expected.sample;
+        }
+        EXPECT_EQ(mismatches, 0) << frequency << " Hz";
+    }
+}
+
+TEST(sine_sample, known_values)
+{
+    const struct {
+        double frequency;
+        std::int32_t index;
+        std::int16_t sample;
+    } cases[] = {
+        {440, 0, 0}, {440, 1, 2052}, {440, 2, 4097}, {440, 3, 6126}, {440, 4, 8130}, {440, 5, 10103},
+        {1000, 11, 32766},  // 32766.79...: truncated, not rounded
+        {11025, 1, 32767}, {11025, 2, 0}, {11025, 3, -32767}, {11025, 4, 0},
+        {11025, 441001, 32767}, {11025, 441003, -32767},
+        {-440, 1, -2052}, {-440, 5, -10103},
+        {2147483647, 0, 0}, {-2147483648.0, 0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(puretone::sine_sample(c.index, c.frequency), c.sample) << c.frequency << " Hz, i " << c.index;
+}
+
+TEST(sine_sample, symmetry_and_silence_over_ten_seconds)
+{
+    for (std::int32_t i = 0; i < 441000; ++i) {
+        ASSERT_EQ(puretone::sine_sample(i, -440), -puretone::sine_sample(i, 440)) << i;
+        ASSERT_EQ(puretone::sine_sample(i, 22050), 0) << i;
+        ASSERT_EQ(puretone::sine_sample(i, 0), 0) << i;
+    }
+}
+
+TEST(settled_sample, decides_only_clear_brackets)
+{
+    constexpr double e = puretone::libm_error_bound;
+    const struct {
+        double estimate;
+        std::optional<std::int16_t> sample;
+    } cases[] = {
+        {0.0, 0}, {0.5, 16383}, {-0.5, -16383},       // 16383.5 truncates toward zero
+        {0x1p-16, 0}, {-0x1p-16, 0},                  // |32767 x| < 1: zero from both sides
+        {1.0, std::nullopt}, {-1.0, std::nullopt},    // a peak: 32766 or 32767
+        {1.0 - 2 * e, 32766}, {-1.0 + 2 * e, -32766},
+        {1.0 / 32767, std::nullopt},                  // on the boundary between 0 and 1
+        {1.0 / 32767 + 2 * e, 1}, {1.0 / 32767 - 2 * e, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(puretone::settled_sample(c.estimate, e), c.sample) << c.estimate;
+}
+
+// The resolver must give the exact sample for any estimate within the bound,
+// however wrong: at peaks (settled by the cosine) and elsewhere (by MPFR).
+TEST(resolve_sample, exact_for_estimates_wrong_by_up_to_the_bound)
+{
+    const struct {
+        double frequency;
+        std::int32_t first, count;
+    } runs[] = {
+        {11025, 0, 400},               // exact peaks: RN(sin t) = +-1
+        {11025, 600000000, 400},       // angles near 1e9: peaks fall either side of tau
+        {11025, 2147449100, 400},      // angles near 3.4e9
+        {3675, 0, 400},
+        {440, 0, 400},
+        {2147483647, 2147449100, 400}, // angles near 6.6e14
+    };
+    const double bounds[] = {puretone::libm_error_bound, 0x1p-30, 0x1p-12};
+    int peaks_32767 = 0, peaks_32766 = 0;
+    for (const auto& run : runs)
+        for (std::int32_t index = run.first; index < run.first + run.count; ++index) {
+            const oracle_result expected = oracle(index, run.frequency);
+            peaks_32767 += std::abs(expected.sample) == 32767;
+            peaks_32766 += std::abs(expected.sample) == 32766 && std::abs(expected.sine) > 1 - 0x1p-40;
+            for (const double bound : bounds) {
+                // Leave 2^-51 for the rounding of the sine and of the sum.
+                const double reach = bound - 0x1p-51;
+                for (const double error : {-reach, -reach / 3, 0.0, reach / 7, reach}) {
+                    const double estimate = expected.sine + error;
+                    ASSERT_EQ(puretone::resolve_sample(expected.angle, estimate, bound), expected.sample)
+                        << run.frequency << " Hz, i " << index << ", error " << error;
+                }
+            }
+        }
+    EXPECT_GT(peaks_32767, 100);  // both outcomes of the peak rule were exercised
+    EXPECT_GT(peaks_32766, 100);
+}
+
+}  // namespace

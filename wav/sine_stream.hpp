@@ -1,0 +1,24 @@
+// The sine sample stream: N samples of a full-scale tone at phase zero,
+// signed 16-bit little-endian, written in index order.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace puretone {
+
+// The angle of sample i, in double, in exactly this order: i / 44100, times
+// the frequency, times 2, times pi (the double nearest pi). The order fixes
+// the last bits of the angle, and through the truncation, the samples.
+double sine_angle(std::int32_t index, double frequency);
+
+// trunc(32767 * RN(sin(angle))), with RN the correctly rounded sine: the same
+// value on every platform, whatever the C library's sin returns.
+std::int16_t sine_sample(std::int32_t index, double frequency);
+
+// Writes sine_sample(i) for i = 0 .. sample_count - 1, two bytes each, low
+// byte first; nothing when sample_count <= 0. Memory is a fixed staging
+// block. Stops at the first failed write and returns false; errno says why.
+bool write_sine_samples(std::FILE* out, double frequency, std::int32_t sample_count);
+
+}  // namespace puretone
