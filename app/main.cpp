@@ -1,0 +1,29 @@
+// puretone <wav file> [<frequency> [sec]]
+//
+// Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone at
+// phase zero. Exit status: 0 on success and for the usage line, 1 when the
+// output cannot be opened or written, 2 for an argument out of range.
+#include "app/command_line.hpp"
+#include "app/tone_file.hpp"
+#include "wav/wav_header.hpp"
+
+#include <cstdint>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        // argc is 0 only when the caller passed an empty argument vector.
+        std::printf("usage: %s <wav file> [<frequency> [sec]]\n", argc > 0 ? argv[0] : "puretone");
+        return 0;
+    }
+    const auto request = puretone::read_command_line(argc, argv);
+    if (!request)
+        return 2;
+    // 44100 samples a second; at most 2147449500, as the duration was checked.
+    const std::int32_t sample_count = request->seconds * 44100;
+    const puretone::wav_header header = puretone::build_wav_header(sample_count);
+    if (!puretone::write_tone_file(request->path, header, request->frequency, sample_count))
+        return 1;
+    return 0;
+}
