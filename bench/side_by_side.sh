@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Times whole runs of puretone, sox and ffmpeg writing the same tone (mono,
+# 16-bit, 44100 Hz), interleaved so that they share the machine's noise, and
+# prints the median ns/sample of each and the ratios. Also times puretone at
+# 11025 Hz, where half the samples are peaks that the exact path must settle.
+#
+#   bench/side_by_side.sh [seconds (600)] [runs (5)] [puretone binary (build/puretone)]
+#
+# sox and ffmpeg are timed when installed. Output goes to /dev/shm when it
+# exists, so the disk does not decide the figures.
+set -euo pipefail
+
+seconds=${1:-600}
+runs=${2:-5}
+here=$(cd "$(dirname "$0")/.." && pwd)
+puretone=${3:-$here/build/puretone}
+[ -x "$puretone" ] || { echo "side_by_side: no binary at $puretone; build first" >&2; exit 1; }
+
+scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )/puretone_bench.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+samples=$((seconds * 44100))
+
+declare -A command
+command[puretone_440]="$puretone $scratch/p.wav 440 $seconds"
+command[puretone_11025]="$puretone $scratch/q.wav 11025 $seconds"
+names=(puretone_440 puretone_11025)
+if command -v sox >/dev/null; then
+  command[sox_440]="sox -n -r 44100 -c 1 -b 16 -e signed-integer $scratch/s.wav synth $seconds sine 440"
+  names+=(sox_440)
+fi
+if command -v ffmpeg >/dev/null; then
+  command[ffmpeg_440]="ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=$seconds -c:a pcm_s16le $scratch/f.wav"
+  names+=(ffmpeg_440)
+fi
+
+declare -A times
+for ((r = 0; r < runs; r++)); do
+  for name in "${names[@]}"; do
+    start=$EPOCHREALTIME
+    ${command[$name]} >/dev/null
+    end=$EPOCHREALTIME
+    times[$name]+="$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }') "
+  done
+done
+
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "$seconds s tone, $samples samples, median of $runs whole runs ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
+declare -A ns
+for name in "${names[@]}"; do
+  m=$(echo "${times[$name]}" | median)
+  ns[$name]=$(awk -v m="$m" -v n="$samples" 'BEGIN { printf "%.2f", m * 1e9 / n }')
+  printf '  %-15s %8.3f s  %7s ns/sample\n' "$name" "$m" "${ns[$name]}"
+done
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+for other in sox_440 ffmpeg_440; do
+  [ -n "${ns[$other]:-}" ] && echo "  ${other%_440} / puretone at 440 Hz: $(ratio "${ns[$other]}" "${ns[puretone_440]}")x"
+done
+echo "  puretone 11025 Hz / 440 Hz: $(ratio "${ns[puretone_11025]}" "${ns[puretone_440]}")x"
