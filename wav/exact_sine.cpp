@@ -37,13 +37,11 @@ std::int16_t correctly_rounded_sample(double angle)
 
 std::int16_t resolve_sample(double angle, double estimate, double bound)
 {
-    const std::int32_t low = scale_to_sample(estimate - bound);
-    const std::int32_t high = scale_to_sample(estimate + bound);
-    if (low == high)
-        return static_cast<std::int16_t>(low);
-
-    const bool positive_peak = low == 32766 && high == 32767;
-    const bool negative_peak = low == -32767 && high == -32766;
+    if (const auto sample = settled_sample(estimate, bound))
+        return *sample;
+    const sample_bracket ends = bracket_samples(estimate, bound);
+    const bool positive_peak = ends.low == 32766 && ends.high == 32767;
+    const bool negative_peak = ends.low == -32767 && ends.high == -32766;
     if (positive_peak || negative_peak) {
         const double cosine = std::fabs(std::cos(angle));
         if (cosine < peak_certain_below)

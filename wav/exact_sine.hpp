@@ -27,15 +27,24 @@ inline std::int32_t scale_to_sample(double sine)
     return static_cast<std::int32_t>(sine * 32767.0);
 }
 
+// The samples of the bracket's ends, y - E and y + E.
+struct sample_bracket {
+    std::int32_t low, high;
+};
+
+inline sample_bracket bracket_samples(double estimate, double bound)
+{
+    return {scale_to_sample(estimate - bound), scale_to_sample(estimate + bound)};
+}
+
 // The rounding test: the sample, when both ends of the estimate's bracket
 // give the same one; nothing when the bracket straddles a sample boundary.
 inline std::optional<std::int16_t> settled_sample(double estimate, double bound)
 {
-    const std::int32_t low = scale_to_sample(estimate - bound);
-    const std::int32_t high = scale_to_sample(estimate + bound);
-    if (low != high)
+    const sample_bracket ends = bracket_samples(estimate, bound);
+    if (ends.low != ends.high)
         return std::nullopt;
-    return static_cast<std::int16_t>(low);
+    return static_cast<std::int16_t>(ends.low);
 }
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.
