@@ -182,7 +182,10 @@ TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
         {"", 0, "No such file or directory"},
         {"/dev/full", 0, "No space left on device"},
         {path("big.wav"), 100000, "File too large"},  // fails part way: the file is removed
+        {path("link.wav"), 100000, "File too large"}, // through a link: the target is emptied
     };
+    std::ofstream(path("target.wav")) << "old";
+    fs::create_symlink(path("target.wav"), path("link.wav"));
     for (const auto& c : cases) {
         const run_result r = run({c.path}, c.file_size_limit);
         EXPECT_EQ(r.status, 1) << c.path;
@@ -191,6 +194,8 @@ TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
     }
     EXPECT_FALSE(fs::exists(path("missing")));
     EXPECT_FALSE(fs::exists(path("big.wav")));
+    EXPECT_TRUE(fs::is_symlink(path("link.wav")));
+    EXPECT_EQ(fs::file_size(path("target.wav")), 0u);
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
