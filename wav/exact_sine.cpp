@@ -37,9 +37,9 @@ std::int16_t correctly_rounded_sample(double angle)
 
 std::int16_t resolve_sample(double angle, double estimate, double bound)
 {
-    if (const auto sample = settled_sample(estimate, bound))
-        return *sample;
     const sample_bracket ends = bracket_samples(estimate, bound);
+    if (ends.low == ends.high)
+        return static_cast<std::int16_t>(ends.low);
     const bool positive_peak = ends.low == 32766 && ends.high == 32767;
     const bool negative_peak = ends.low == -32767 && ends.high == -32766;
     if (positive_peak || negative_peak) {
