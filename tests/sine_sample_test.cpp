@@ -1,50 +1,19 @@
 #include "wav/exact_sine.hpp"
 #include "wav/sine_stream.hpp"
 
+#include "mpfr_oracle.hpp"
+
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <cstdint>
 #include <vector>
 
 namespace {
 
-constexpr std::int32_t longest_sample_count = 2147449500;  // 48695 seconds
-
-struct oracle_result {
-    double angle;
-    double sine;  // sin(angle) correctly rounded to double
-    std::int32_t sample;
-};
-
-// The sample computed from scratch in MPFR: every operation at 53 bits, round
-// to nearest, which is what IEEE double arithmetic does with no fused
-// operations; pi is MPFR's own, rounded to 53 bits.
-oracle_result oracle(std::int32_t index, double frequency)
-{
-    mpfr_t t, pi;
-    mpfr_inits2(53, t, pi, static_cast<mpfr_ptr>(nullptr));
-    mpfr_const_pi(pi, MPFR_RNDN);
-    mpfr_set_si(t, index, MPFR_RNDN);
-    mpfr_div_ui(t, t, 44100, MPFR_RNDN);
-    mpfr_mul_d(t, t, frequency, MPFR_RNDN);
-    mpfr_mul_2ui(t, t, 1, MPFR_RNDN);
-    mpfr_mul(t, t, pi, MPFR_RNDN);
-    oracle_result result{mpfr_get_d(t, MPFR_RNDN), 0, 0};
-    mpfr_sin(t, t, MPFR_RNDN);
-    result.sine = mpfr_get_d(t, MPFR_RNDN);
-    mpfr_mul_ui(t, t, 32767, MPFR_RNDN);
-    result.sample = static_cast<std::int32_t>(mpfr_get_si(t, MPFR_RNDZ));
-    mpfr_clears(t, pi, static_cast<mpfr_ptr>(nullptr));
-    return result;
-}
-
-// Frequencies and index runs that reach every kind of angle: small and up to
-// about 6.6e14, peak-heavy (odd divisors of 11025), silent, aliased, negative.
-const double oracle_frequencies[] = {
-    440, 1000, 11025, -11025, 3675, 441, 1, 0, -440, 22050, 44100,
-    12345, 96000, 1000003, 65536000, 2147483647, -2147483647, -2147483648.0,
-};
+using puretone_test::longest_sample_count;
+using puretone_test::oracle;
+using puretone_test::oracle_frequencies;
+using puretone_test::oracle_result;
 
 std::vector<std::int32_t> oracle_indices(std::int32_t run)
 {
@@ -115,6 +84,31 @@ TEST(settled_sample, decides_only_clear_brackets)
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::settled_sample(c.estimate, e), c.sample) << c.estimate;
+}
+
+// The peak rule on its boundaries: tau itself, and the margin of twice the
+// cosine's bound on either side of it.
+TEST(settle_peak, decides_only_clear_cosines)
+{
+    constexpr double bound = 0x1p-47;
+    constexpr double tau = puretone::peak_tau;
+    const puretone::sample_bracket up{32766, 32767}, down{-32767, -32766}, other{0, 1};
+    const struct {
+        puretone::sample_bracket ends;
+        double cosine;
+        std::optional<std::int16_t> sample;
+    } cases[] = {
+        {up, 0.0, 32767}, {down, 0.0, -32767},
+        {up, -1e-12, 32767}, {down, 1e-12, -32767},     // only |cos t| counts
+        {up, 1e-6, 32766}, {down, -1e-6, -32766},
+        {up, tau, std::nullopt}, {down, -tau, std::nullopt},
+        {up, tau - 2 * bound, std::nullopt}, {up, tau + 2 * bound, std::nullopt},
+        {up, tau - 3 * bound, 32767}, {up, tau + 3 * bound, 32766},
+        {other, 0.0, std::nullopt}, {{32765, 32766}, 0.0, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(puretone::settle_peak(c.ends, c.cosine, bound), c.sample)
+            << c.ends.low << ".." << c.ends.high << ", cos " << c.cosine;
 }
 
 // The resolver must give the exact sample for any estimate within the bound,

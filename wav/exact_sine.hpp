@@ -47,10 +47,47 @@ inline std::optional<std::int16_t> settled_sample(double estimate, double bound)
     return static_cast<std::int16_t>(ends.low);
 }
 
+// Peaks. There RN(sin t) is either exactly +-1, which gives +-32767, or at
+// most 1 - 2^-53 in magnitude, which gives +-32766 (32767 * (1 - 2^-53)
+// rounds to 32767 - 2^-38). RN(sin t) is +-1 exactly when |sin t| exceeds
+// 1 - 2^-54, the midpoint below 1, that is when
+//   cos^2 t < 1 - (1 - 2^-54)^2 = 2^-53 - 2^-108,   |cos t| < tau.
+constexpr double peak_tau = 0x1.6a09e667f3bccp-27;  // sqrt(2^-53 - 2^-108) ~ 1.05e-8, to nearest
+
+// A straddle at a peak, settled from an estimate of cos t within
+// cosine_bound (at least 2^-70): the sample is +-32767 when |cos t| is surely
+// below tau, +-32766 when surely above. Nothing when the bracket is not a
+// peak or the cosine lies too near tau to tell. Inline, as the rounding test
+// is: peaks are half the samples of some tones.
+inline std::optional<std::int16_t> settle_peak(sample_bracket ends, double cosine, double cosine_bound)
+{
+    const bool positive_peak = ends.low == 32766 && ends.high == 32767;
+    const bool negative_peak = ends.low == -32767 && ends.high == -32766;
+    if (!positive_peak && !negative_peak)
+        return std::nullopt;
+    // One bound for the cosine's error, one more to cover the roundings of
+    // tau and of tau +- margin, each below 2^-79.
+    const double margin = 2 * cosine_bound;
+    const double magnitude = cosine < 0 ? -cosine : cosine;
+    if (magnitude < peak_tau - margin)  // |cos t| surely < tau
+        return positive_peak ? 32767 : -32767;
+    if (magnitude > peak_tau + margin)  // |cos t| surely > tau
+        return positive_peak ? 32766 : -32766;
+    return std::nullopt;
+}
+
 // The exact sample for angle t, given any estimate within `bound` of sin t.
 // Peaks, where the bracket straddles 32766 and 32767 (or their negatives),
 // are settled by |cos t|; anything else left open goes to MPFR.
 std::int16_t resolve_sample(double angle, double estimate, double bound);
+
+// The same, with the rounding test inline: the common case costs no call.
+inline std::int16_t exact_sample(double angle, double estimate, double bound)
+{
+    if (const auto sample = settled_sample(estimate, bound))
+        return *sample;
+    return resolve_sample(angle, estimate, bound);
+}
 
 // v of the correctly rounded sine, computed with MPFR. Slow; always right.
 std::int16_t correctly_rounded_sample(double angle);
