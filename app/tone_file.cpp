@@ -45,6 +45,10 @@ bool write_tone_file(const char* path, const wav_header& header, double frequenc
         report("cannot open", path, errno);
         return false;
     }
+    // 64 KiB writes instead of the default 4 KiB: at the speed the samples
+    // are made, the number of write calls shows in the run time.
+    static char stream_buffer[1 << 16];
+    std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
     struct stat opened{};
     const bool regular = fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode);
 
