@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 namespace puretone {
 
@@ -13,12 +14,22 @@ namespace puretone {
 double sine_angle(std::int32_t index, double frequency);
 
 // trunc(32767 * RN(sin(angle))), with RN the correctly rounded sine: the same
-// value on every platform, whatever the C library's sin returns.
+// value on every platform, whatever the C library's sin returns. One sample
+// at a time, from the C library's sine.
 std::int16_t sine_sample(std::int32_t index, double frequency);
 
+// Samples are made this many at a time: memory stays fixed, and the vector
+// sine gets long runs of angles.
+constexpr std::int32_t block_samples = 1024;
+
+// samples[k] = sine_sample(first + k), for a span of at most block_samples,
+// with first + size not above 2^31 - 1. Uses the vector sine where it is
+// built in.
+void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples);
+
 // Writes sine_sample(i) for i = 0 .. sample_count - 1, two bytes each, low
-// byte first; nothing when sample_count <= 0. Memory is a fixed staging
-// block. Stops at the first failed write and returns false; errno says why.
+// byte first; nothing when sample_count <= 0. Memory is one block. Stops at
+// the first failed write and returns false; errno says why.
 bool write_sine_samples(std::FILE* out, double frequency, std::int32_t sample_count);
 
 }  // namespace puretone
