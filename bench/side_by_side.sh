@@ -2,9 +2,12 @@
 # Times whole runs of puretone, sox and ffmpeg writing the same tone (mono,
 # 16-bit, 44100 Hz), interleaved so that they share the machine's noise, and
 # prints the median ns/sample of each and the ratios. Also times puretone at
-# 11025 Hz, where half the samples are peaks that the exact path must settle.
+# 11025 Hz, where half the samples are peaks that the exact path must settle,
+# and, when a scalar-only build is at hand (-DPURETONE_VECTOR=OFF), that build
+# at 440 Hz, whose file must be byte-identical.
 #
 #   bench/side_by_side.sh [seconds (600)] [runs (5)] [puretone binary (build/puretone)]
+#                         [scalar-only binary (build-scalar/puretone, when built)]
 #
 # sox and ffmpeg are timed when installed. Output goes to /dev/shm when it
 # exists, so the disk does not decide the figures.
@@ -15,6 +18,7 @@ runs=${2:-5}
 here=$(cd "$(dirname "$0")/.." && pwd)
 puretone=${3:-$here/build/puretone}
 [ -x "$puretone" ] || { echo "side_by_side: no binary at $puretone; build first" >&2; exit 1; }
+scalar=${4:-$here/build-scalar/puretone}
 
 scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )/puretone_bench.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -24,6 +28,10 @@ declare -A command
 command[puretone_440]="$puretone $scratch/p.wav 440 $seconds"
 command[puretone_11025]="$puretone $scratch/q.wav 11025 $seconds"
 names=(puretone_440 puretone_11025)
+if [ -x "$scalar" ]; then
+  command[scalar_440]="$scalar $scratch/c.wav 440 $seconds"
+  names+=(scalar_440)
+fi
 if command -v sox >/dev/null; then
   command[sox_440]="sox -n -r 44100 -c 1 -b 16 -e signed-integer $scratch/s.wav synth $seconds sine 440"
   names+=(sox_440)
@@ -57,3 +65,7 @@ for other in sox_440 ffmpeg_440; do
   [ -n "${ns[$other]:-}" ] && echo "  ${other%_440} / puretone at 440 Hz: $(ratio "${ns[$other]}" "${ns[puretone_440]}")x"
 done
 echo "  puretone 11025 Hz / 440 Hz: $(ratio "${ns[puretone_11025]}" "${ns[puretone_440]}")x"
+if [ -n "${ns[scalar_440]:-}" ]; then
+  echo "  scalar-only / puretone at 440 Hz: $(ratio "${ns[scalar_440]}" "${ns[puretone_440]}")x"
+  cmp -s "$scratch/p.wav" "$scratch/c.wav" || { echo "side_by_side: the scalar-only build wrote different bytes" >&2; exit 1; }
+fi

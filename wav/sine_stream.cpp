@@ -40,7 +40,7 @@ namespace {
 // on all of them, and -ffp-contract=off keeps FMA out of the AVX-512 copy,
 // so every copy gives the same bits.
 #if defined(__ELF__)
-#define PURETONE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx", "default")))
+#define PURETONE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define PURETONE_VECTOR_CLONES
 #endif
