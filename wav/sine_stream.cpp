@@ -67,6 +67,12 @@ std::int32_t settle_samples(const double* estimates, std::int16_t* samples, std:
     return open;
 }
 
+// Rounds a count up to whole vectors.
+std::size_t whole_vectors(std::size_t count)
+{
+    return (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
+}
+
 // The samples that the rounding test left open, nearly all of them peaks.
 // Their angles are gathered and given vector cosines for the peak rule; the
 // few that rule cannot settle are resolved one by one.
@@ -83,7 +89,7 @@ void settle_open_samples(const double* angles, const double* estimates, std::spa
         open_angles[open] = angles[k];
         open += ends.low != ends.high;
     }
-    const std::size_t padded = (open + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
+    const std::size_t padded = whole_vectors(open);
     std::fill(open_angles.begin() + open, open_angles.begin() + padded, 0.0);
     estimate_cosines(widest_vector_isa(), open_angles.data(), cosines.data(), padded);
     for (std::size_t j = 0; j < open; ++j) {
@@ -102,17 +108,23 @@ void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> sa
     alignas(64) std::array<double, block_samples> estimates;
     const std::size_t count = samples.size();
     fill_angles(first, frequency, angles.data(), count);
-    // A short last block is padded to whole vectors with harmless angles.
-    const std::size_t padded = (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
-    std::fill(angles.begin() + count, angles.begin() + padded, 0.0);
+    // |t| never decreases with the index (each rounded step is monotonic), so
+    // the angles in SLEEF's domain come first: `within` of them.
+    const std::size_t within = static_cast<std::size_t>(
+        std::partition_point(angles.begin(), angles.begin() + count,
+                             [](double t) { return std::fabs(t) <= vector_domain; }) - angles.begin());
+    // Vectors are whole: a short block is padded with harmless angles, and
+    // the estimates of any angles beyond the domain that share a vector with
+    // the last one within are computed but never read.
+    const std::size_t padded = whole_vectors(within);
+    if (padded > count)
+        std::fill(angles.begin() + count, angles.begin() + padded, 0.0);
     estimate_sines(widest_vector_isa(), angles.data(), estimates.data(), padded);
-    // |t| never decreases with the index (each rounded step is monotonic),
-    // so the last angle tells whether the whole block is in SLEEF's domain.
-    if (count == 0 || !(std::fabs(angles[count - 1]) <= vector_domain)) {
+    if (within < count) {
         for (std::size_t k = 0; k < count; ++k) {
             const double t = angles[k];
-            samples[k] = std::fabs(t) <= vector_domain ? exact_sample(t, estimates[k], vector_error_bound)
-                                                       : exact_sample(t, std::sin(t), libm_error_bound);
+            samples[k] = k < within ? exact_sample(t, estimates[k], vector_error_bound)
+                                    : exact_sample(t, std::sin(t), libm_error_bound);
         }
         return;
     }
