@@ -51,7 +51,8 @@ TEST(sine_block, matches_mpfr_oracle_bit_for_bit)
     };
     for (const double frequency : puretone_test::oracle_frequencies)
         for (const auto& run : runs)
-            EXPECT_EQ(block_mismatches(frequency, run.first, run.count), 0) << frequency << " Hz from " << run.first;
+            EXPECT_EQ(block_mismatches(frequency, run.first, run.count), 0)
+                << frequency << " Hz from " << run.first;
 }
 
 // The largest index whose angle is at most 1e14 in magnitude; angles never
@@ -77,7 +78,8 @@ TEST(sine_block, exact_on_both_sides_of_1e14)
         ASSERT_GT(std::fabs(puretone::sine_angle(last + 1, frequency)), 1e14);
         // A block ending just below, one across the limit, one just above.
         for (const std::int32_t first : {last - block_samples + 1, last - 500, last + 1})
-            EXPECT_EQ(block_mismatches(frequency, first, block_samples), 0) << frequency << " Hz from " << first;
+            EXPECT_EQ(block_mismatches(frequency, first, block_samples), 0)
+                << frequency << " Hz from " << first;
     }
 }
 

@@ -51,12 +51,15 @@ TEST_P(vector_sine, sine_and_cosine_within_the_bound)
         GTEST_SKIP() << "this CPU lacks the instruction set";
     const auto angles = test_angles();
     std::vector<double> sines(angles.size()), cosines(angles.size());
-    puretone::estimate_sines(GetParam(), angles.data(), sines.data(), angles.size());
-    puretone::estimate_cosines(GetParam(), angles.data(), cosines.data(), angles.size());
+    puretone::vector_estimates(GetParam(), puretone::trig_function::sine, angles.data(), sines.data(),
+                               angles.size());
+    puretone::vector_estimates(GetParam(), puretone::trig_function::cosine, angles.data(), cosines.data(),
+                               angles.size());
     double worst = 0;
     for (std::size_t k = 0; k < angles.size(); ++k) {
         ASSERT_LE(std::fabs(angles[k]), puretone::vector_domain);
-        worst = std::max({worst, error_of(sines[k], angles[k], mpfr_sin), error_of(cosines[k], angles[k], mpfr_cos)});
+        worst = std::max({worst, error_of(sines[k], angles[k], mpfr_sin),
+                          error_of(cosines[k], angles[k], mpfr_cos)});
         ASSERT_LE(worst, puretone::vector_error_bound) << "angle " << angles[k];
     }
     // SLEEF's own promise is 3.5 ulp; the bound allows eight times more.

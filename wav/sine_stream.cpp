@@ -91,7 +91,7 @@ void settle_open_samples(const double* angles, const double* estimates, std::spa
     }
     const std::size_t padded = whole_vectors(open);
     std::fill(open_angles.begin() + open, open_angles.begin() + padded, 0.0);
-    estimate_cosines(widest_vector_isa(), open_angles.data(), cosines.data(), padded);
+    vector_estimates(widest_vector_isa(), trig_function::cosine, open_angles.data(), cosines.data(), padded);
     for (std::size_t j = 0; j < open; ++j) {
         const std::size_t k = open_index[j];
         const sample_bracket ends = bracket_samples(estimates[k], vector_error_bound);
@@ -119,7 +119,7 @@ void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> sa
     const std::size_t padded = whole_vectors(within);
     if (padded > count)
         std::fill(angles.begin() + count, angles.begin() + padded, 0.0);
-    estimate_sines(widest_vector_isa(), angles.data(), estimates.data(), padded);
+    vector_estimates(widest_vector_isa(), trig_function::sine, angles.data(), estimates.data(), padded);
     if (within < count) {
         for (std::size_t k = 0; k < count; ++k) {
             const double t = angles[k];

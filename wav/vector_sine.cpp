@@ -28,27 +28,16 @@ vector_isa widest_vector_isa()
     return widest;
 }
 
-void estimate_sines(vector_isa isa, const double* angles, double* estimates, std::size_t count)
+void vector_estimates(vector_isa isa, trig_function function, const double* angles, double* estimates,
+                      std::size_t count)
 {
     switch (isa) {
     case vector_isa::sse2:
-        return estimate_sines_sse2(angles, estimates, count);
+        return vector_estimates_sse2(function, angles, estimates, count);
     case vector_isa::avx:
-        return estimate_sines_avx(angles, estimates, count);
+        return vector_estimates_avx(function, angles, estimates, count);
     case vector_isa::avx512f:
-        return estimate_sines_avx512f(angles, estimates, count);
-    }
-}
-
-void estimate_cosines(vector_isa isa, const double* angles, double* estimates, std::size_t count)
-{
-    switch (isa) {
-    case vector_isa::sse2:
-        return estimate_cosines_sse2(angles, estimates, count);
-    case vector_isa::avx:
-        return estimate_cosines_avx(angles, estimates, count);
-    case vector_isa::avx512f:
-        return estimate_cosines_avx512f(angles, estimates, count);
+        return vector_estimates_avx512f(function, angles, estimates, count);
     }
 }
 

@@ -6,16 +6,14 @@
 
 namespace puretone {
 
-void estimate_sines_avx(const double* angles, double* estimates, std::size_t count)
+void vector_estimates_avx(trig_function function, const double* angles, double* estimates,
+                          std::size_t count)
 {
-    for (std::size_t k = 0; k < count; k += 4)
-        _mm256_storeu_pd(estimates + k, Sleef_sind4_u35(_mm256_loadu_pd(angles + k)));
-}
-
-void estimate_cosines_avx(const double* angles, double* estimates, std::size_t count)
-{
-    for (std::size_t k = 0; k < count; k += 4)
-        _mm256_storeu_pd(estimates + k, Sleef_cosd4_u35(_mm256_loadu_pd(angles + k)));
+    for (std::size_t k = 0; k < count; k += 4) {
+        const auto t = _mm256_loadu_pd(angles + k);
+        const auto estimate = function == trig_function::sine ? Sleef_sind4_u35(t) : Sleef_cosd4_u35(t);
+        _mm256_storeu_pd(estimates + k, estimate);
+    }
 }
 
 }  // namespace puretone

@@ -6,16 +6,14 @@
 
 namespace puretone {
 
-void estimate_sines_avx512f(const double* angles, double* estimates, std::size_t count)
+void vector_estimates_avx512f(trig_function function, const double* angles, double* estimates,
+                              std::size_t count)
 {
-    for (std::size_t k = 0; k < count; k += 8)
-        _mm512_storeu_pd(estimates + k, Sleef_sind8_u35(_mm512_loadu_pd(angles + k)));
-}
-
-void estimate_cosines_avx512f(const double* angles, double* estimates, std::size_t count)
-{
-    for (std::size_t k = 0; k < count; k += 8)
-        _mm512_storeu_pd(estimates + k, Sleef_cosd8_u35(_mm512_loadu_pd(angles + k)));
+    for (std::size_t k = 0; k < count; k += 8) {
+        const auto t = _mm512_loadu_pd(angles + k);
+        const auto estimate = function == trig_function::sine ? Sleef_sind8_u35(t) : Sleef_cosd8_u35(t);
+        _mm512_storeu_pd(estimates + k, estimate);
+    }
 }
 
 }  // namespace puretone

@@ -6,16 +6,14 @@
 
 namespace puretone {
 
-void estimate_sines_sse2(const double* angles, double* estimates, std::size_t count)
+void vector_estimates_sse2(trig_function function, const double* angles, double* estimates,
+                           std::size_t count)
 {
-    for (std::size_t k = 0; k < count; k += 2)
-        _mm_storeu_pd(estimates + k, Sleef_sind2_u35(_mm_loadu_pd(angles + k)));
-}
-
-void estimate_cosines_sse2(const double* angles, double* estimates, std::size_t count)
-{
-    for (std::size_t k = 0; k < count; k += 2)
-        _mm_storeu_pd(estimates + k, Sleef_cosd2_u35(_mm_loadu_pd(angles + k)));
+    for (std::size_t k = 0; k < count; k += 2) {
+        const auto t = _mm_loadu_pd(angles + k);
+        const auto estimate = function == trig_function::sine ? Sleef_sind2_u35(t) : Sleef_cosd2_u35(t);
+        _mm_storeu_pd(estimates + k, estimate);
+    }
 }
 
 }  // namespace puretone
