@@ -3,6 +3,8 @@
 // sample count would not fit. Nothing is opened before this has passed.
 #include "command_line.hpp"
 
+#include "printable.hpp"
+
 #include <cstdio>
 
 namespace puretone {
@@ -15,7 +17,7 @@ bool is_c_space(char c)  // isspace in the C locale, without its locale lookup
 
 void complain(const char* what, const char* text, const char* range)
 {
-    std::fprintf(stderr, "puretone: %s '%s' is out of range (%s)\n", what, text, range);
+    std::fprintf(stderr, "puretone: %s '%s' is out of range (%s)\n", what, printable(text).c_str(), range);
 }
 
 }  // namespace
