@@ -5,7 +5,10 @@
 
 #include "printable.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 namespace puretone {
 namespace {
@@ -38,6 +41,34 @@ std::optional<std::int32_t> leading_integer(const char* text)
             return std::nullopt;
     }
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+void print_usage(int argc, char** argv)
+{
+    // argc is 0 only when the caller passed an empty argument vector.
+    std::printf("usage: %s <wav file> [<frequency> [sec]]\n", argc > 0 ? argv[0] : "puretone");
+}
+
+std::optional<int> answer_flag(int argc, char** argv)
+{
+    const std::string_view flag = argc >= 2 ? argv[1] : "";
+    if (flag == "--version") {
+        std::printf("puretone %s\n", PURETONE_VERSION);
+    } else if (flag == "--help" || flag == "-h") {
+        print_usage(argc, argv);
+        std::printf("Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone.\n"
+                    "  <wav file>   the file to write or replace; - for standard output\n"
+                    "  <frequency>  whole hertz (default 440); negative inverts, 0 is silence\n"
+                    "  sec          whole seconds, 0 to 48695 (default 10)\n"
+                    "Exit status: 0 written, 1 the output could not be written, 2 a number out of range.\n"
+                    "More in: man puretone\n");
+    } else {
+        return std::nullopt;
+    }
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    std::fprintf(stderr, "puretone: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
 }
 
 std::optional<tone_request> read_command_line(int argc, char** argv)

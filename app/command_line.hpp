@@ -22,6 +22,17 @@ constexpr std::int32_t longest_seconds = 48695;
 // nothing, digits whose value lies outside the signed 32-bit range.
 std::optional<std::int32_t> leading_integer(const char* text);
 
+// "usage: <argv[0]> <wav file> [<frequency> [sec]]" on standard output.
+void print_usage(int argc, char** argv);
+
+// The flags a new user tries first, recognised only as argument 1:
+// --help and -h print the usage line and a short help, --version the
+// version, both on standard output. The exit status when argument 1 was one
+// of them (1 if standard output could not take the text, with one line on
+// standard error), and no file is written; nothing otherwise. Any other
+// argument is a path: a file really named --help is written as ./--help.
+std::optional<int> answer_flag(int argc, char** argv);
+
 // Reads arguments 1 to 3 (argc >= 2); later ones are ignored. On a number out
 // of range, prints one line on standard error and yields nothing.
 std::optional<tone_request> read_command_line(int argc, char** argv);

@@ -8,15 +8,15 @@
 #include "wav/wav_header.hpp"
 
 #include <cstdint>
-#include <cstdio>
 
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        // argc is 0 only when the caller passed an empty argument vector.
-        std::printf("usage: %s <wav file> [<frequency> [sec]]\n", argc > 0 ? argv[0] : "puretone");
+        puretone::print_usage(argc, argv);
         return 0;
     }
+    if (const auto status = puretone::answer_flag(argc, argv))
+        return *status;
     const auto request = puretone::read_command_line(argc, argv);
     if (!request)
         return 2;

@@ -158,6 +158,33 @@ TEST_F(cli, no_path_prints_the_usage_line_on_standard_output)
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(cli, help_and_version_answer_on_standard_output_and_write_nothing)
+{
+    const std::string usage = std::string("usage: ") + PURETONE_BINARY + " <wav file> [<frequency> [sec]]\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string starts;
+    } cases[] = {
+        {{"--help"}, usage}, {{"-h", "440"}, usage}, {{"--version"}, "puretone " PURETONE_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run(c.args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_NE(run({"--help"}).out.find("man puretone"), std::string::npos);
+    EXPECT_FALSE(fs::exists("--help") || fs::exists("-h") || fs::exists("--version"));
+    // Only argument 1 is a flag, and only those exact words: a path is a path.
+    ASSERT_EQ(run({path("--help"), "440", "1"}).status, 0);
+    ASSERT_EQ(run({path("x.wav"), "--help", "1"}).status, 0);  // frequency 0
+    EXPECT_EQ(fs::file_size(path("--help")), 88244u);
+    run_options full;
+    full.append_output = "/dev/full";  // a failed answer is reported, not lost
+    const run_result r = run({"--version"}, full);
+    EXPECT_TRUE(r.status == 1 && one_error_line(r.err)) << r.err;
+}
+
 TEST_F(cli, arguments_give_the_file_their_numbers_describe)
 {
     const struct {

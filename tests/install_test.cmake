@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix, as a user would, and uses what was
 # installed: the program writes a tone of the right size, and the manual page
-# is where man(1) looks and, when mandoc is at hand, lints clean.
+# is where man(1) looks and, when mandoc is at hand, lints clean; the
+# license and changelog are beside the other documentation.
 #
 #   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -P install_test.cmake
 
@@ -19,8 +20,9 @@ if(NOT status EQUAL 0)
 endif()
 
 set(program "${PREFIX}/bin/puretone")
-set(page "${PREFIX}/share/man/man1/puretone.1")
-foreach(installed IN ITEMS "${program}" "${page}")
+set(page "${PREFIX}/share/man/man1/puretone.1.gz")
+set(docs "${PREFIX}/share/doc/puretone")
+foreach(installed IN ITEMS "${program}" "${page}" "${docs}/copyright" "${docs}/changelog.gz" "${docs}/LICENSE")
   if(NOT EXISTS "${installed}")
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
