@@ -9,7 +9,15 @@
 // estimate y is finite and |y - sin t| <= E, with E far below 1/32767.
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
+
+// Every double operation here and in the angle must round once, to double.
+// Where the compiler keeps intermediate results wider (x87 without SSE2
+// math), the angles and the rounding test come out wrong.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "FLT_EVAL_METHOD is not 0: doubles would carry excess precision; on 32-bit x86 build with -msse2 -mfpmath=sse"
+#endif
 #include <optional>
 
 namespace puretone {
