@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Times whole runs of puretone, sox and ffmpeg writing the same tone (mono,
 # 16-bit, 44100 Hz), interleaved so that they share the machine's noise, and
-# prints the median ns/sample of each and the ratios. Also times puretone at
-# 11025 Hz, where half the samples are peaks that the exact path must settle,
-# and, when a scalar-only build is at hand (-DPURETONE_VECTOR=OFF), that build
-# at 440 Hz, whose file must be byte-identical.
+# prints the median ns/sample of each and the ratios. Also times puretone
+#  - at 11025 Hz, where half the samples are peaks that the exact path must
+#    settle;
+#  - at 2147483647 Hz and at 440 Hz over a long tone written to /dev/null,
+#    whose angles reach 2.7e14 at 20000 s: far angles against near ones;
+#  - when a scalar-only build is at hand (-DPURETONE_VECTOR=OFF), that build
+#    at 440 Hz, whose file must be byte-identical.
 #
 #   bench/side_by_side.sh [seconds (600)] [runs (5)] [puretone binary (build/puretone)]
 #                         [scalar-only binary (build-scalar/puretone, when built)]
+#                         [far-angle seconds (20000; 0 skips)]
 #
 # sox and ffmpeg are timed when installed. Output goes to /dev/shm when it
 # exists, so the disk does not decide the figures.
@@ -19,6 +23,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 puretone=${3:-$here/build/puretone}
 [ -x "$puretone" ] || { echo "side_by_side: no binary at $puretone; build first" >&2; exit 1; }
 scalar=${4:-$here/build-scalar/puretone}
+far_seconds=${5:-20000}
 
 scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )/puretone_bench.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -28,6 +33,11 @@ declare -A command
 command[puretone_440]="$puretone $scratch/p.wav 440 $seconds"
 command[puretone_11025]="$puretone $scratch/q.wav 11025 $seconds"
 names=(puretone_440 puretone_11025)
+if [ "$far_seconds" -gt 0 ]; then
+  command[near_440]="$puretone /dev/null 440 $far_seconds"
+  command[far_2147483647]="$puretone /dev/null 2147483647 $far_seconds"
+  names+=(near_440 far_2147483647)
+fi
 if [ -x "$scalar" ]; then
   command[scalar_440]="$scalar $scratch/c.wav 440 $seconds"
   names+=(scalar_440)
@@ -53,11 +63,13 @@ done
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "$seconds s tone, $samples samples, median of $runs whole runs ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
+echo "$seconds s tone ($far_seconds s for near_ and far_), $samples samples, median of $runs whole runs ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
 declare -A ns
 for name in "${names[@]}"; do
   m=$(echo "${times[$name]}" | median)
-  ns[$name]=$(awk -v m="$m" -v n="$samples" 'BEGIN { printf "%.2f", m * 1e9 / n }')
+  n=$samples
+  case $name in near_*|far_*) n=$((far_seconds * 44100)) ;; esac
+  ns[$name]=$(awk -v m="$m" -v n="$n" 'BEGIN { printf "%.2f", m * 1e9 / n }')
   printf '  %-15s %8.3f s  %7s ns/sample\n' "$name" "$m" "${ns[$name]}"
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -65,6 +77,8 @@ for other in sox_440 ffmpeg_440; do
   [ -n "${ns[$other]:-}" ] && echo "  ${other%_440} / puretone at 440 Hz: $(ratio "${ns[$other]}" "${ns[puretone_440]}")x"
 done
 echo "  puretone 11025 Hz / 440 Hz: $(ratio "${ns[puretone_11025]}" "${ns[puretone_440]}")x"
+[ -n "${ns[far_2147483647]:-}" ] &&
+  echo "  puretone $far_seconds s to /dev/null, 2147483647 Hz / 440 Hz: $(ratio "${ns[far_2147483647]}" "${ns[near_440]}")x"
 if [ -n "${ns[scalar_440]:-}" ]; then
   echo "  scalar-only / puretone at 440 Hz: $(ratio "${ns[scalar_440]}" "${ns[puretone_440]}")x"
   cmp -s "$scratch/p.wav" "$scratch/c.wav" || { echo "side_by_side: the scalar-only build wrote different bytes" >&2; exit 1; }

@@ -20,19 +20,22 @@ using puretone_test::longest_sample_count;
 using puretone_test::oracle;
 
 // Samples first .. first + count - 1 from sine_block, a block at a time,
-// checked against the reference; returns the number of mismatches.
+// with and without cosines made in the same pass, checked against the
+// reference; returns the number of mismatches.
 int block_mismatches(double frequency, std::int32_t first, std::int32_t count)
 {
-    std::array<std::int16_t, block_samples> samples;
+    std::array<std::int16_t, block_samples> samples, with_cosines;
     int mismatches = 0;
     for (std::int32_t start = first; start < first + count; start += block_samples) {
         const auto size = static_cast<std::size_t>(std::min(block_samples, first + count - start));
         puretone::sine_block(start, frequency, std::span(samples).first(size));
+        puretone::sine_block(start, frequency, std::span(with_cosines).first(size), true);
         for (std::size_t k = 0; k < size; ++k) {
             const auto index = start + static_cast<std::int32_t>(k);
             const std::int32_t want = oracle(index, frequency).sample;
-            if (samples[k] != want && ++mismatches <= 5)
-                ADD_FAILURE() << frequency << " Hz, i " << index << ": got " << samples[k] << ", want " << want;
+            if ((samples[k] != want || with_cosines[k] != want) && ++mismatches <= 5)
+                ADD_FAILURE() << frequency << " Hz, i " << index << ": got " << samples[k] << " and "
+                              << with_cosines[k] << ", want " << want;
         }
     }
     return mismatches;
@@ -55,8 +58,8 @@ TEST(sine_block, matches_mpfr_oracle_bit_for_bit)
                 << frequency << " Hz from " << run.first;
 }
 
-// The largest index whose angle is at most 1e14 in magnitude; angles never
-// shrink as the index grows.
+// The largest index whose angle is at most `limit` in magnitude; angles
+// never shrink as the index grows.
 std::int32_t last_index_within(double frequency, double limit)
 {
     std::int32_t low = 0, high = longest_sample_count;
@@ -70,17 +73,18 @@ std::int32_t last_index_within(double frequency, double limit)
     return low;
 }
 
-TEST(sine_block, exact_on_both_sides_of_1e14)
+// Far angles, reduced by up to 10^14 turns: runs of blocks around 1e14,
+// 2e14, 4e14 and 6e14 (the largest angles are tested above).
+TEST(sine_block, exact_at_far_angles)
 {
-    for (const double frequency : {2147483647.0, -2147483648.0, 400000000.0}) {
-        const std::int32_t last = last_index_within(frequency, 1e14);
-        ASSERT_LE(std::fabs(puretone::sine_angle(last, frequency)), 1e14);
-        ASSERT_GT(std::fabs(puretone::sine_angle(last + 1, frequency)), 1e14);
-        // A block ending just below, one across the limit, one just above.
-        for (const std::int32_t first : {last - block_samples + 1, last - 500, last + 1})
-            EXPECT_EQ(block_mismatches(frequency, first, block_samples), 0)
-                << frequency << " Hz from " << first;
-    }
+    for (const double frequency : {2147483647.0, -2147483648.0, 400000000.0})
+        for (const double angle : {1e14, 2e14, 4e14, 6e14}) {
+            const std::int32_t last = last_index_within(frequency, angle);
+            if (last == longest_sample_count)
+                continue;  // this frequency never gets so far
+            EXPECT_EQ(block_mismatches(frequency, last - 700, 2 * block_samples), 0)
+                << frequency << " Hz around " << angle;
+        }
 }
 
 // The bytes write_sine_samples produces, through an in-memory stream.

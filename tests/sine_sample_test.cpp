@@ -96,15 +96,15 @@ TEST(settle_peak, decides_only_clear_cosines)
     const struct {
         puretone::sample_bracket ends;
         double cosine;
-        std::optional<std::int16_t> sample;
+        std::int32_t sample;  // 0: left open
     } cases[] = {
         {up, 0.0, 32767}, {down, 0.0, -32767},
         {up, -1e-12, 32767}, {down, 1e-12, -32767},     // only |cos t| counts
         {up, 1e-6, 32766}, {down, -1e-6, -32766},
-        {up, tau, std::nullopt}, {down, -tau, std::nullopt},
-        {up, tau - 2 * bound, std::nullopt}, {up, tau + 2 * bound, std::nullopt},
+        {up, tau, 0}, {down, -tau, 0},
+        {up, tau - 2 * bound, 0}, {up, tau + 2 * bound, 0},
         {up, tau - 3 * bound, 32767}, {up, tau + 3 * bound, 32766},
-        {other, 0.0, std::nullopt}, {{32765, 32766}, 0.0, std::nullopt},
+        {other, 0.0, 0}, {{32765, 32766}, 0.0, 0},
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::settle_peak(c.ends, c.cosine, bound), c.sample)

@@ -23,8 +23,8 @@ std::int16_t resolve_sample(double angle, double estimate, double bound)
     const sample_bracket ends = bracket_samples(estimate, bound);
     if (ends.low == ends.high)
         return static_cast<std::int16_t>(ends.low);
-    if (const auto peak = settle_peak(ends, std::cos(angle), libm_error_bound))
-        return *peak;
+    if (const std::int32_t peak = settle_peak(ends, std::cos(angle), libm_error_bound))
+        return static_cast<std::int16_t>(peak);
     return correctly_rounded_sample(angle);
 }
 

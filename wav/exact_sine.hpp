@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 
 // Every double operation here and in the angle must round once, to double.
@@ -64,24 +65,23 @@ constexpr double peak_tau = 0x1.6a09e667f3bccp-27;  // sqrt(2^-53 - 2^-108) ~ 1.
 
 // A straddle at a peak, settled from an estimate of cos t within
 // cosine_bound (at least 2^-70): the sample is +-32767 when |cos t| is surely
-// below tau, +-32766 when surely above. Nothing when the bracket is not a
-// peak or the cosine lies too near tau to tell. Inline, as the rounding test
-// is: peaks are half the samples of some tones.
-inline std::optional<std::int16_t> settle_peak(sample_bracket ends, double cosine, double cosine_bound)
+// below tau, +-32766 when surely above. 0, which no peak gives, when the
+// bracket is not a peak or the cosine lies too near tau to tell. Inline and
+// without branches, so that it runs on vectors: peaks are half the samples
+// of some tones.
+inline std::int32_t settle_peak(sample_bracket ends, double cosine, double cosine_bound)
 {
-    const bool positive_peak = ends.low == 32766 && ends.high == 32767;
-    const bool negative_peak = ends.low == -32767 && ends.high == -32766;
-    if (!positive_peak && !negative_peak)
-        return std::nullopt;
+    // Plain arithmetic on 0s and 1s, no branch: the compiler can turn it
+    // into vector operations.
+    const std::int32_t positive_peak = (ends.low == 32766) & (ends.high == 32767);
+    const std::int32_t negative_peak = (ends.low == -32767) & (ends.high == -32766);
     // One bound for the cosine's error, one more to cover the roundings of
     // tau and of tau +- margin, each below 2^-79.
     const double margin = 2 * cosine_bound;
-    const double magnitude = cosine < 0 ? -cosine : cosine;
-    if (magnitude < peak_tau - margin)  // |cos t| surely < tau
-        return positive_peak ? 32767 : -32767;
-    if (magnitude > peak_tau + margin)  // |cos t| surely > tau
-        return positive_peak ? 32766 : -32766;
-    return std::nullopt;
+    const double magnitude = std::fabs(cosine);
+    const std::int32_t surely_below = magnitude < peak_tau - margin;  // |cos t| < tau: +-1 exactly
+    const std::int32_t surely_above = magnitude > peak_tau + margin;  // |cos t| > tau: below 1
+    return (positive_peak - negative_peak) * (32767 * surely_below + 32766 * surely_above);
 }
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.

@@ -1,11 +1,15 @@
-// Computes each sample afresh from its index (no phase accumulator, no table,
-// no reduction of the angle before the sine) and streams it out in order.
-// Built with -ffp-contract=off: a fused multiply-add would change the angle.
+// Computes each sample afresh from its index (no phase accumulator, no
+// table) and streams it out in order. Built with -ffp-contract=off: a fused
+// multiply-add would change the angle.
 //
-// With the vector sine built in, a block is made in three passes: its angles,
-// their vector estimates, and the rounding test on all of them; the few
-// samples the test leaves open are settled one by one. Without it, each
-// sample takes the C library's sine.
+// With the vector sine built in, a block is made in three passes: its angles
+// (each also reduced by whole turns, to within 2^-51), their vector
+// estimates, and the rounding test on all of them. The few samples the test
+// leaves open, nearly all peaks, are settled by their cosines: made in the
+// same vector pass where the previous block had many open samples, else
+// gathered and made afterwards. What the peak rule cannot settle goes to the
+// exact resolver, with the angle itself. Without the vector sine, each sample
+// takes the C library's sine of the full angle.
 #include "sine_stream.hpp"
 
 #include "exact_sine.hpp"
@@ -16,6 +20,7 @@
 #include <cstddef>
 
 #if PURETONE_VECTOR
+#include "angle_reduction.hpp"
 #include "vector_sine.hpp"
 #endif
 
@@ -40,36 +45,57 @@ std::int16_t sine_sample(std::int32_t index, double frequency)
 
 namespace {
 
+static_assert(sleef_error_bound + reduction_error_bound <= vector_error_bound / 4);
+
 // The two loops around the vector sine get a copy for each instruction set,
 // chosen when the program loads. Division and multiplication round the same
-// on all of them, and -ffp-contract=off keeps FMA out of the AVX-512 copy,
+// on all of them, and -ffp-contract=off keeps FMA out of the wider copies,
 // so every copy gives the same bits.
-#if defined(__ELF__)
-#define PURETONE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#if defined(__x86_64__) && defined(__ELF__)
+#define PURETONE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PURETONE_VECTOR_CLONES
 #endif
 
+// The angles of a run of samples, and the same reduced by whole turns.
 PURETONE_VECTOR_CLONES
-void fill_angles(std::int32_t first, double frequency, double* angles, std::size_t count)
+void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
 {
-    for (std::size_t k = 0; k < count; ++k)
+    for (std::size_t k = 0; k < count; ++k) {
         angles[k] = sine_angle(first + static_cast<std::int32_t>(k), frequency);
+        reduced[k] = reduce_angle(angles[k]).r;
+    }
 }
 
-// The rounding test for a run of estimates, without branches so that it
-// runs on vectors: samples[k] is the low end's sample, and the result is
-// nonzero when any bracket straddles a boundary.
+// How many samples of a run the rounding test could not settle alone, and
+// how many are still open after the peak rule.
+struct open_samples {
+    std::int32_t straddling, unsettled;  // 32-bit: the counts share vector lanes with the samples
+};
+
+// The rounding test for a run of sine estimates, and where cosines are
+// given, the peak rule too; without branches, so that it runs on vectors.
+// samples[k] is the settled sample, or the low end's where it is left open.
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* estimates, std::int16_t* samples, std::size_t count)
+open_samples settle_samples(const double* sines, const double* cosines, std::int16_t* samples, std::size_t count)
 {
-    std::int32_t open = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const sample_bracket ends = bracket_samples(estimates[k], vector_error_bound);
-        samples[k] = static_cast<std::int16_t>(ends.low);
-        open |= ends.low ^ ends.high;
+    std::int32_t straddling = 0, unsettled = 0;
+    if (cosines == nullptr) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
+            samples[k] = static_cast<std::int16_t>(ends.low);
+            straddling += ends.low != ends.high;
+        }
+        return {straddling, straddling};
     }
-    return open;
+    for (std::size_t k = 0; k < count; ++k) {
+        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
+        const std::int32_t peak = settle_peak(ends, cosines[k], vector_error_bound);
+        samples[k] = static_cast<std::int16_t>(peak != 0 ? peak : ends.low);
+        straddling += ends.low != ends.high;
+        unsettled += (ends.low != ends.high) & (peak == 0);
+    }
+    return {straddling, unsettled};
 }
 
 // Rounds a count up to whole vectors.
@@ -78,71 +104,78 @@ std::size_t whole_vectors(std::size_t count)
     return (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
 }
 
-// The samples that the rounding test left open, nearly all of them peaks.
-// Their angles are gathered and given vector cosines for the peak rule; the
-// few that rule cannot settle are resolved one by one.
-void settle_open_samples(const double* angles, const double* estimates, std::span<std::int16_t> samples)
+// The samples left open by settle_samples, one by one: the peak rule where
+// there is a cosine estimate, else (or when the cosine is too near tau) the
+// exact resolver, from the angle itself.
+void settle_open_samples(const double* angles, const double* sines, const double* cosines,
+                         std::span<std::int16_t> samples)
+{
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
+        if (ends.low == ends.high)
+            continue;
+        const std::int32_t peak = cosines != nullptr ? settle_peak(ends, cosines[k], vector_error_bound) : 0;
+        samples[k] = peak != 0 ? static_cast<std::int16_t>(peak)
+                               : resolve_sample(angles[k], sines[k], vector_error_bound);
+    }
+}
+
+// The samples left open in a block made without cosines: their reduced
+// angles are gathered and given vector cosines, then the peak rule.
+void settle_gathered(const double* angles, const double* reduced, const double* sines,
+                     std::span<std::int16_t> samples)
 {
     alignas(64) std::array<double, block_samples> open_angles;
+    alignas(64) std::array<double, block_samples> open_sines;
     alignas(64) std::array<double, block_samples> cosines;
     std::array<std::size_t, block_samples> open_index;
     std::size_t open = 0;
     for (std::size_t k = 0; k < samples.size(); ++k) {
         // Written every time, kept only when open: no branch to mispredict.
-        const sample_bracket ends = bracket_samples(estimates[k], vector_error_bound);
+        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
         open_index[open] = k;
-        open_angles[open] = angles[k];
+        open_angles[open] = reduced[k];
         open += ends.low != ends.high;
     }
     const std::size_t padded = whole_vectors(open);
     std::fill(open_angles.begin() + open, open_angles.begin() + padded, 0.0);
-    vector_estimates(widest_vector_isa(), trig_function::cosine, open_angles.data(), cosines.data(), padded);
+    vector_estimates(widest_vector_isa(), open_angles.data(), open_sines.data(), cosines.data(), padded);
     for (std::size_t j = 0; j < open; ++j) {
         const std::size_t k = open_index[j];
-        const sample_bracket ends = bracket_samples(estimates[k], vector_error_bound);
-        const auto peak = settle_peak(ends, cosines[j], vector_error_bound);
-        samples[k] = peak ? *peak : resolve_sample(angles[k], estimates[k], vector_error_bound);
+        settle_open_samples(angles + k, sines + k, cosines.data() + j, samples.subspan(k, 1));
     }
 }
 
 }  // namespace
 
-void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples)
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+                       bool with_cosines)
 {
     alignas(64) std::array<double, block_samples> angles;
-    alignas(64) std::array<double, block_samples> estimates;
+    alignas(64) std::array<double, block_samples> reduced;
+    alignas(64) std::array<double, block_samples> sines;
+    alignas(64) std::array<double, block_samples> cosines_store;
+    double* const cosines = with_cosines ? cosines_store.data() : nullptr;
     const std::size_t count = samples.size();
-    fill_angles(first, frequency, angles.data(), count);
-    // |t| never decreases with the index (each rounded step is monotonic), so
-    // the angles in SLEEF's domain come first: `within` of them.
-    const std::size_t within = static_cast<std::size_t>(
-        std::partition_point(angles.begin(), angles.begin() + count,
-                             [](double t) { return std::fabs(t) <= vector_domain; }) - angles.begin());
-    // Vectors are whole: a short block is padded with harmless angles, and
-    // the estimates of any angles beyond the domain that share a vector with
-    // the last one within are computed but never read.
-    const std::size_t padded = whole_vectors(within);
-    if (padded > count)
-        std::fill(angles.begin() + count, angles.begin() + padded, 0.0);
-    vector_estimates(widest_vector_isa(), trig_function::sine, angles.data(), estimates.data(), padded);
-    if (within < count) {
-        for (std::size_t k = 0; k < count; ++k) {
-            const double t = angles[k];
-            samples[k] = k < within ? exact_sample(t, estimates[k], vector_error_bound)
-                                    : exact_sample(t, std::sin(t), libm_error_bound);
-        }
-        return;
-    }
-    if (settle_samples(estimates.data(), samples.data(), count) != 0)
-        settle_open_samples(angles.data(), estimates.data(), samples);
+    const std::size_t padded = whole_vectors(count);
+    fill_angles(first, frequency, angles.data(), reduced.data(), count);
+    std::fill(reduced.begin() + count, reduced.begin() + padded, 0.0);  // whole vectors, harmless
+    vector_estimates(widest_vector_isa(), reduced.data(), sines.data(), cosines, padded);
+    const open_samples open = settle_samples(sines.data(), cosines, samples.data(), count);
+    if (open.unsettled != 0 && with_cosines)
+        settle_open_samples(angles.data(), sines.data(), cosines, samples);
+    else if (open.unsettled != 0)
+        settle_gathered(angles.data(), reduced.data(), sines.data(), samples);
+    return static_cast<std::size_t>(open.straddling);
 }
 
 #else
 
-void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples)
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples, bool)
 {
     for (std::size_t k = 0; k < samples.size(); ++k)
         samples[k] = sine_sample(first + static_cast<std::int32_t>(k), frequency);
+    return 0;
 }
 
 #endif
@@ -151,10 +184,15 @@ bool write_sine_samples(std::FILE* out, double frequency, std::int32_t sample_co
 {
     std::array<std::int16_t, block_samples> samples;
     std::array<unsigned char, 2 * block_samples> bytes;
+    bool with_cosines = false;
     // Advance by what is left, never past sample_count: no index overflows.
     for (std::int32_t first = 0; first < sample_count;) {
         const std::int32_t count = std::min(block_samples, sample_count - first);
-        sine_block(first, frequency, std::span(samples).first(static_cast<std::size_t>(count)));
+        const std::size_t open =
+            sine_block(first, frequency, std::span(samples).first(static_cast<std::size_t>(count)), with_cosines);
+        // Where many samples are peaks (11025 Hz: every other one), the
+        // next block gets its cosines in the same pass as its sines.
+        with_cosines = open * 8 > static_cast<std::size_t>(count);
         for (std::int32_t k = 0; k < count; ++k) {
             const auto bits = static_cast<std::uint16_t>(samples[k]);
             bytes[2 * k] = static_cast<unsigned char>(bits & 0xFF);

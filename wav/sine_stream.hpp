@@ -2,6 +2,7 @@
 // signed 16-bit little-endian, written in index order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -24,8 +25,12 @@ constexpr std::int32_t block_samples = 1024;
 
 // samples[k] = sine_sample(first + k), for a span of at most block_samples,
 // with first + size not above 2^31 - 1. Uses the vector sine where it is
-// built in.
-void sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples);
+// built in; `with_cosines` has it make every cosine in the same pass, which
+// pays where many samples are peaks. Returns how many samples the rounding
+// test could not settle without a cosine (0 without the vector sine): a
+// hint for the next block.
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+                       bool with_cosines = false);
 
 // Writes sine_sample(i) for i = 0 .. sample_count - 1, two bytes each, low
 // byte first; nothing when sample_count <= 0. Memory is one block. Stops at
