@@ -17,9 +17,9 @@ void vector_estimates_sve(const double* angles, double* sines, double* cosines, 
             svst1_f64(lanes, sines + k, Sleef_sindx_u35sve(t));
             continue;
         }
-        const auto both = Sleef_sincosdx_u35sve(t);
-        svst1_f64(lanes, sines + k, both.x);
-        svst1_f64(lanes, cosines + k, both.y);
+        const svfloat64x2_t both = Sleef_sincosdx_u35sve(t);  // a tuple: sines, then cosines
+        svst1_f64(lanes, sines + k, svget2_f64(both, 0));
+        svst1_f64(lanes, cosines + k, svget2_f64(both, 1));
     }
 }
 
