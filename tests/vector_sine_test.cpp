@@ -43,11 +43,12 @@ std::vector<double> test_angles()
             angles.push_back(puretone::sine_angle(i, frequency));
             angles.push_back(puretone::sine_angle(2147449499 - i, frequency));
         }
-    for (double k = 0x1p47 - 2000; k < 0x1p47; k += 1)  // whole and half turns near 2^47
-        if (k * 6.283185307179586 <= puretone::reduction_domain) {
-            angles.push_back(k * 6.283185307179586);
-            angles.push_back((k + 0.5) * 6.283185307179586);
-        }
+    // Whole and half turns up to the domain's end, where k is 0.995 * 2^47.
+    const double k_max = std::floor(puretone::reduction_domain / 6.283185307179586) - 1;
+    for (double k = k_max - 2000; k <= k_max; k += 1) {
+        angles.push_back(k * 6.283185307179586);
+        angles.push_back((k + 0.5) * 6.283185307179586);
+    }
     return angles;
 }
 
