@@ -91,6 +91,20 @@ std::FILE* create_temporary(const std::string& final, std::string& name)
     return out;
 }
 
+// Ends a write: on success nothing is left to take back; on failure what
+// was written is taken back (if anything was registered) and the failure
+// reported.
+bool conclude(const char* path, int error)
+{
+    if (error == 0) {
+        nothing_to_take_back();
+        return true;
+    }
+    take_back();
+    report("cannot write", path, error);
+    return false;
+}
+
 // Writes into `out`, the temporary file `temporary`, then renames it over
 // `final`. On failure the temporary file is removed; `final` is untouched.
 bool replace_file(const char* path, const std::string& final, const std::string& temporary, std::FILE* out,
@@ -110,13 +124,7 @@ bool replace_file(const char* path, const std::string& final, const std::string&
     error = close_stream(out, error);
     if (error == 0 && std::rename(temporary.c_str(), final.c_str()) != 0)
         error = errno;
-    if (error == 0) {
-        nothing_to_take_back();
-        return true;
-    }
-    take_back();
-    report("cannot write", path, error);
-    return false;
+    return conclude(path, error);
 }
 
 // Devices, FIFOs, and regular files whose directory takes no temporary file:
@@ -138,14 +146,7 @@ bool write_in_place(const char* path, const wav_header& header, double frequency
     int error = write_tone(out, header, frequency, sample_count);
     if (error != 0)
         take_back();  // while the descriptor is open, so a linked file can be emptied
-    error = close_stream(out, error);
-    if (error == 0) {
-        nothing_to_take_back();
-        return true;
-    }
-    take_back();
-    report("cannot write", path, error);
-    return false;
+    return conclude(path, close_stream(out, error));
 }
 
 // An open descriptor, written as it is: not reopened, so an appending caller
@@ -159,11 +160,7 @@ bool write_descriptor(const char* path, int fd, const wav_header& header, double
         report("cannot open", path, EBADF);
         return false;
     }
-    const int error = close_stream(out, write_tone(out, header, frequency, sample_count));
-    if (error == 0)
-        return true;
-    report("cannot write", path, error);
-    return false;
+    return conclude(path, close_stream(out, write_tone(out, header, frequency, sample_count)));
 }
 
 }  // namespace
