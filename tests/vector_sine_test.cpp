@@ -62,6 +62,10 @@ TEST(reduce_angle, within_its_bound_of_the_exact_reduction)
     for (const double t : test_angles()) {
         ASSERT_LE(std::fabs(t), puretone::reduction_domain);
         const puretone::reduced_angle reduced = puretone::reduce_angle(t);
+        // The fused and unfused products give the same bits.
+        const puretone::reduced_angle fused = puretone::reduce_angle<true>(t);
+        const puretone::reduced_angle split = puretone::reduce_angle<false>(t);
+        ASSERT_TRUE(fused.r == split.r && fused.k == split.k && reduced.r == split.r) << t;
         ASSERT_EQ(reduced.k, std::nearbyint(reduced.k)) << t;
         ASSERT_LE(std::fabs(reduced.r), 3.4) << t;
         // t - 2 pi k, exactly, minus r.

@@ -51,28 +51,39 @@ struct reduced_angle {
     double k;  // the whole turns taken off
 };
 
-// The rounding error of RN(k P1) = h, exactly: k P1 - h.
+// Whether this file is built for a CPU whose FMA is as fast as a multiply
+// (AArch64 always; x86-64 only in the copies made for such CPUs).
+#if defined(__FP_FAST_FMA)
+constexpr bool fast_fma = true;
+#else
+constexpr bool fast_fma = false;
+#endif
+
+// The rounding error of RN(k P1) = h, exactly: k P1 - h. Both forms give the
+// same bits; `fused` says only which is quicker here.
+template <bool fused>
 inline double product_error(double k, double h)
 {
-#if defined(__FP_FAST_FMA)
-    return std::fma(k, two_pi_1, -h);  // one rounding of an exact value
-#else
-    // Dekker: k = k_high + k_low, each of at most 26 bits (k < 2^47), so
-    // every partial product below is exact, and so is each sum in turn.
-    const double split = k * 134217729.0;  // 2^27 + 1
-    const double k_high = split - (split - k);
-    const double k_low = k - k_high;
-    return ((k_high * two_pi_1_high - h) + k_high * two_pi_1_low + k_low * two_pi_1_high)
-        + k_low * two_pi_1_low;
-#endif
+    if constexpr (fused) {
+        return std::fma(k, two_pi_1, -h);  // one rounding of an exact value
+    } else {
+        // Dekker: k = k_high + k_low, each of at most 26 bits (k < 2^47), so
+        // every partial product below is exact, and so is each sum in turn.
+        const double split = k * 134217729.0;  // 2^27 + 1
+        const double k_high = split - (split - k);
+        const double k_low = k - k_high;
+        return ((k_high * two_pi_1_high - h) + k_high * two_pi_1_low + k_low * two_pi_1_high)
+            + k_low * two_pi_1_low;
+    }
 }
 
+template <bool fused = fast_fma>
 inline reduced_angle reduce_angle(double t)
 {
     constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
     const double k = (t * inverse_two_pi + integer_rounder) - integer_rounder;
     const double h = k * two_pi_1;
-    const double l = product_error(k, h);
+    const double l = product_error<fused>(k, h);
     const double u = (t - h) - l;
     return {u - k * two_pi_2, k};
 }

@@ -47,7 +47,7 @@ namespace {
 
 static_assert(sleef_error_bound + reduction_error_bound <= vector_error_bound / 4);
 
-// The two loops around the vector sine get a copy for each instruction set,
+// The loops around the vector sine get a copy for each instruction set,
 // chosen when the program loads. Division and multiplication round the same
 // on all of them, and -ffp-contract=off keeps FMA out of the wider copies,
 // so every copy gives the same bits.
@@ -57,15 +57,61 @@ static_assert(sleef_error_bound + reduction_error_bound <= vector_error_bound / 
 #define PURETONE_VECTOR_CLONES
 #endif
 
-// The angles of a run of samples, and the same reduced by whole turns.
-PURETONE_VECTOR_CLONES
-void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+// The angles of a run of samples, and the same reduced by whole turns, with
+// an FMA in the reduction or without.
+template <bool fused>
+[[gnu::always_inline]] inline void fill_angles_with(std::int32_t first, double frequency, double* angles,
+                                                    double* reduced, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
         angles[k] = sine_angle(first + static_cast<std::int32_t>(k), frequency);
-        reduced[k] = reduce_angle(angles[k]).r;
+        reduced[k] = reduce_angle<fused>(angles[k]).r;
     }
 }
+
+#if defined(__x86_64__) && defined(__ELF__)
+// A copy for AVX-512 and one for AVX2, both with FMA, which they use in the
+// reduction; the baseline uses Dekker's product. Chosen once, from the CPU's
+// features (which include the operating system's support for the wider
+// registers). Like the clones, every copy gives the same bits.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma")))
+void fill_angles_avx512(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+{
+    fill_angles_with<true>(first, frequency, angles, reduced, count);
+}
+
+__attribute__((target("avx2,fma")))
+void fill_angles_avx2(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+{
+    fill_angles_with<true>(first, frequency, angles, reduced, count);
+}
+
+int fused_angle_level()
+{
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("fma"))
+        return 0;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
+        && __builtin_cpu_supports("avx512vl"))
+        return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+}
+
+void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+{
+    static const int level = fused_angle_level();
+    if (level == 2)
+        return fill_angles_avx512(first, frequency, angles, reduced, count);
+    if (level == 1)
+        return fill_angles_avx2(first, frequency, angles, reduced, count);
+    fill_angles_with<false>(first, frequency, angles, reduced, count);
+}
+#else
+void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+{
+    fill_angles_with<fast_fma>(first, frequency, angles, reduced, count);
+}
+#endif
 
 // How many samples of a run the rounding test could not settle alone, and
 // how many are still open after the peak rule.
