@@ -62,9 +62,15 @@ void catch_interruptions()
     }
 }
 
-void take_back_on_interruption(const char* path, bool temporary, int fd, const struct stat& written)
+void take_back_temporary(const char* path)
 {
-    registered = {path, temporary, fd, written.st_dev, written.st_ino};
+    registered = {path, true, -1, {}, {}};
+    armed = 1;
+}
+
+void take_back_in_place(const char* path, int fd, const struct stat& written)
+{
+    registered = {path, false, fd, written.st_dev, written.st_ino};
     armed = 1;
 }
 

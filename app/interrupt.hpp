@@ -20,7 +20,8 @@ void catch_interruptions();
 //  - A regular file written in place (`written` is its status, `fd` its
 //    descriptor): removed if `path` still names it directly, else emptied,
 //    so that no file is left whose header promises samples it lacks.
-void take_back_on_interruption(const char* path, bool temporary, int fd, const struct stat& written);
+void take_back_temporary(const char* path);
+void take_back_in_place(const char* path, int fd, const struct stat& written);
 void nothing_to_take_back();
 
 // Removes or empties what is registered now, and forgets it. Uses only

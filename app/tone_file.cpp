@@ -79,13 +79,11 @@ std::FILE* create_temporary(const std::string& final, std::string& name)
     hold_interruptions();
     const int fd = mkstemp(name.data());  // O_EXCL, mode 0600 while it is written
     std::FILE* out = fd < 0 ? nullptr : fdopen(fd, "w");
-    struct stat status{};
-    if (out != nullptr && fstat(fd, &status) == 0) {
-        take_back_on_interruption(name.c_str(), true, fd, status);
+    if (out != nullptr) {
+        take_back_temporary(name.c_str());
     } else if (fd >= 0) {
         unlink(name.c_str());
-        out != nullptr ? static_cast<void>(std::fclose(out)) : static_cast<void>(close(fd));
-        out = nullptr;
+        close(fd);
     }
     release_interruptions();
     return out;
@@ -137,7 +135,7 @@ bool write_in_place(const char* path, const wav_header& header, double frequency
     const int open_error = errno;
     struct stat opened{};
     if (out != nullptr && fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode))
-        take_back_on_interruption(path, false, fileno(out), opened);
+        take_back_in_place(path, fileno(out), opened);
     release_interruptions();
     if (out == nullptr) {
         report("cannot open", path, open_error);
