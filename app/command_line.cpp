@@ -43,10 +43,29 @@ std::optional<std::int32_t> leading_integer(const char* text)
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-void print_usage(int argc, char** argv)
+namespace {
+
+void show_usage(int argc, char** argv)
 {
     // argc is 0 only when the caller passed an empty argument vector.
-    std::printf("usage: %s <wav file> [<frequency> [sec]]\n", argc > 0 ? argv[0] : "puretone");
+    std::printf("usage: %s <wav file> [<frequency> [sec]]\n", printable(argc > 0 ? argv[0] : "puretone").c_str());
+}
+
+// The status once the text is on its way: 1 if standard output failed.
+int flushed_status()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    std::fprintf(stderr, "puretone: cannot write to standard output: %s\n", std::strerror(errno));
+    return 1;
+}
+
+}  // namespace
+
+int print_usage(int argc, char** argv)
+{
+    show_usage(argc, argv);
+    return flushed_status();
 }
 
 std::optional<int> answer_flag(int argc, char** argv)
@@ -55,7 +74,7 @@ std::optional<int> answer_flag(int argc, char** argv)
     if (flag == "--version") {
         std::printf("puretone %s\n", PURETONE_VERSION);
     } else if (flag == "--help" || flag == "-h") {
-        print_usage(argc, argv);
+        show_usage(argc, argv);
         std::printf("Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone.\n"
                     "  <wav file>   the file to write or replace; - for standard output\n"
                     "  <frequency>  whole hertz (default 440); negative inverts, 0 is silence\n"
@@ -65,10 +84,7 @@ std::optional<int> answer_flag(int argc, char** argv)
     } else {
         return std::nullopt;
     }
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return 0;
-    std::fprintf(stderr, "puretone: cannot write to standard output: %s\n", std::strerror(errno));
-    return 1;
+    return flushed_status();
 }
 
 std::optional<tone_request> read_command_line(int argc, char** argv)

@@ -22,8 +22,10 @@ constexpr std::int32_t longest_seconds = 48695;
 // nothing, digits whose value lies outside the signed 32-bit range.
 std::optional<std::int32_t> leading_integer(const char* text);
 
-// "usage: <argv[0]> <wav file> [<frequency> [sec]]" on standard output.
-void print_usage(int argc, char** argv);
+// "usage: <argv[0]> <wav file> [<frequency> [sec]]" on standard output, with
+// argv[0] escaped like any text in a message. The exit status: 0, or 1 if
+// standard output could not take it (with one line on standard error).
+int print_usage(int argc, char** argv);
 
 // The flags a new user tries first, recognised only as argument 1:
 // --help and -h print the usage line and a short help, --version the

@@ -1,29 +1,42 @@
 // The signal handler and what it takes back. Everything it calls is
-// async-signal-safe (lstat, fstat, unlink, ftruncate, sigaction, raise), and
-// everything it reads was written before it was enabled.
+// async-signal-safe (fstatat, unlinkat, fstat, ftruncate, raise), and
+// everything it reads was written while the signals were held.
 #include "interrupt.hpp"
 
+#include <climits>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace puretone {
 namespace {
 
-constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
+// The signals whose default action ends the process and that come from
+// outside: a terminal, kill(1), a timer, a resource limit. SIGRTMIN and
+// SIGRTMAX are not constants in glibc, so the real-time ones are added at
+// run time. SIGXFSZ is ignored instead (see catch_interruptions).
+constexpr int fixed_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                                 SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGPWR};
 
-struct registered_file {
-    const char* path;
-    bool temporary;
-    int fd;
+struct removable_file {
+    int directory_fd;
+    char name[NAME_MAX + 1];
     dev_t device;
     ino_t inode;
 };
-registered_file registered{};
-volatile std::sig_atomic_t armed = 0;  // registered holds a file
+// At most a temporary file and the file this run created in its place.
+removable_file removable[2];
+volatile std::sig_atomic_t removable_count = 0;
+struct {
+    int fd;
+    dev_t device;
+    ino_t inode;
+} emptiable{-1, {}, {}};
 
-bool is_written_file(const struct stat& status)
+bool same_file(const struct stat& status, dev_t device, ino_t inode)
 {
-    return status.st_dev == registered.device && status.st_ino == registered.inode;
+    return status.st_dev == device && status.st_ino == inode;
 }
 
 extern "C" void on_interruption(int signal)
@@ -38,7 +51,9 @@ sigset_t caught_set()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (const int signal : caught_signals)
+    for (const int signal : fixed_signals)
+        sigaddset(&set, signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
         sigaddset(&set, signal);
     return set;
 }
@@ -48,53 +63,73 @@ sigset_t caught_set()
 void catch_interruptions()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+    const sigset_t caught = caught_set();
     struct sigaction action{};
     action.sa_handler = on_interruption;
-    action.sa_mask = caught_set();  // one take-back at a time
+    action.sa_mask = caught;  // one take-back at a time
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
-    for (const int signal : caught_signals) {
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction before{};
-        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
-            sigdelset(&action.sa_mask, signal);  // SA_NODEFER: raise must reach it
-            sigaction(signal, &action, nullptr);
-            sigaddset(&action.sa_mask, signal);
-        }
+        if (sigismember(&caught, signal) != 1 || sigaction(signal, nullptr, &before) != 0
+            || before.sa_handler == SIG_IGN)
+            continue;
+        sigdelset(&action.sa_mask, signal);  // SA_NODEFER: raise must reach it
+        sigaction(signal, &action, nullptr);
+        sigaddset(&action.sa_mask, signal);
     }
 }
 
-void take_back_temporary(const char* path)
+void remove_on_failure(int directory_fd, const char* name, const struct stat& written)
 {
-    registered = {path, true, -1, {}, {}};
-    armed = 1;
+    removable_file& file = removable[removable_count];
+    file.directory_fd = directory_fd;
+    std::strncpy(file.name, name, NAME_MAX);
+    file.name[NAME_MAX] = '\0';
+    file.device = written.st_dev;
+    file.inode = written.st_ino;
+    removable_count = removable_count + 1;
 }
 
-void take_back_in_place(const char* path, int fd, const struct stat& written)
+void empty_on_failure(int fd, const struct stat& written)
 {
-    registered = {path, false, fd, written.st_dev, written.st_ino};
-    armed = 1;
+    emptiable = {fd, written.st_dev, written.st_ino};
 }
 
-void nothing_to_take_back()
+void forget_last_removable()
 {
-    armed = 0;
+    if (removable_count > 0)
+        removable_count = removable_count - 1;
+}
+
+void run_complete()
+{
+    hold_interruptions();
+    removable_count = 0;
+    emptiable.fd = -1;
+    // Ignoring a signal also discards it where it is pending.
+    const sigset_t caught = caught_set();
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (sigismember(&caught, signal) == 1)
+            std::signal(signal, SIG_IGN);
+    release_interruptions();
 }
 
 void take_back()
 {
-    if (!armed)
-        return;
-    armed = 0;
-    if (registered.temporary) {
-        unlink(registered.path);
-        return;
+    // Only files this run wrote are ever removed: the name must still hold
+    // the very inode, so a file that replaced it meanwhile is left alone.
+    for (int k = removable_count - 1; k >= 0; --k) {
+        const removable_file& file = removable[k];
+        struct stat now{};
+        if (fstatat(file.directory_fd, file.name, &now, AT_SYMLINK_NOFOLLOW) == 0
+            && same_file(now, file.device, file.inode))
+            unlinkat(file.directory_fd, file.name, 0);
     }
-    // Only the file that was written is ever removed: the path must still
-    // name it directly, not through a link.
+    removable_count = 0;
     struct stat now{};
-    if (lstat(registered.path, &now) == 0 && is_written_file(now) && unlink(registered.path) == 0)
-        return;
-    if (fstat(registered.fd, &now) == 0 && is_written_file(now))
-        static_cast<void>(ftruncate(registered.fd, 0));  // best effort: nothing more can be done
+    if (emptiable.fd >= 0 && fstat(emptiable.fd, &now) == 0 && same_file(now, emptiable.device, emptiable.inode))
+        static_cast<void>(ftruncate(emptiable.fd, 0));  // best effort: nothing more can be done
+    emptiable.fd = -1;
 }
 
 void hold_interruptions()

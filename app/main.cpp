@@ -11,10 +11,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        puretone::print_usage(argc, argv);
-        return 0;
-    }
+    if (argc < 2)
+        return puretone::print_usage(argc, argv);
     if (const auto status = puretone::answer_flag(argc, argv))
         return *status;
     const auto request = puretone::read_command_line(argc, argv);

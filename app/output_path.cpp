@@ -1,31 +1,35 @@
-// Resolves the output path by hand, link by link, so that the final file is
-// known before the run writes anything: a replacement must be made in the
-// directory of the file it replaces, not beside the link that names it.
+// The kernel resolves the output path; this file only asks it questions.
+// Nothing here follows a symbolic link by hand, so the kernel's own checks
+// (permissions, fs.protected_symlinks, ELOOP) decide, as for any program.
 #include "output_path.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <cstdint>
+#include <dirent.h>
+#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
+
+#if defined(__linux__) && defined(SYS_openat2)
+#include <linux/openat2.h>
+#endif
 
 namespace puretone {
 namespace {
 
-constexpr int max_links = 40;  // Linux's own limit on links in one lookup
-
-// The descriptor a name stands for, or -1. These names are links into
-// /proc, which the kernel would follow to the file behind the descriptor;
-// opening that file afresh would truncate it and lose the position an
-// appending caller set up.
-int named_descriptor(std::string_view path)
+// The descriptor of a plain name: "/dev/stdout", "/dev/stderr",
+// "<prefix>N" for the prefixes below; else -1.
+int plain_descriptor_name(std::string_view path)
 {
-    if (path == "-" || path == "/dev/stdout")
+    if (path == "/dev/stdout")
         return 1;
     if (path == "/dev/stderr")
         return 2;
-    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"}) {
         if (path.substr(0, prefix.size()) != prefix)
             continue;
         const std::string_view digits = path.substr(prefix.size());
@@ -42,43 +46,139 @@ int named_descriptor(std::string_view path)
     return -1;
 }
 
-// A link's target, read relative to the directory that holds the link.
-std::string beside(const std::string& link, const std::string& target)
+// Whether resolving `path` goes through a descriptor link ("magic link" in
+// the kernel's words): 1 yes, 0 no, -1 the kernel cannot tell. openat2
+// refuses such links with ELOOP under RESOLVE_NO_MAGICLINKS; an ordinary
+// open that follows them then succeeds where that one did not.
+int through_descriptor_link(const char* path)
 {
-    if (target.front() == '/')
-        return target;
-    const auto slash = link.rfind('/');
-    return slash == std::string::npos ? target : link.substr(0, slash + 1) + target;
+#if defined(__linux__) && defined(SYS_openat2)
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+    if (fd >= 0) {
+        close(static_cast<int>(fd));
+        return 0;
+    }
+    if (errno == ENOSYS || errno == EPERM)  // an old kernel, or a filter that forbids the call
+        return -1;
+    return errno == ELOOP ? 1 : 0;  // an ELOOP of too many links is settled below
+#else
+    static_cast<void>(path);
+    return -1;
+#endif
+}
+
+// This process's open descriptors, from /proc, lowest first.
+std::vector<int> open_descriptors()
+{
+    std::vector<int> fds;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return fds;
+    const int own = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        int fd = 0;
+        for (const char c : name)
+            fd = fd * 10 + (c - '0');
+        if (fd != own)
+            fds.push_back(fd);
+    }
+    closedir(dir);
+    std::sort(fds.begin(), fds.end());
+    return fds;
+}
+
+// The descriptor of this process that holds the file `path` resolves to,
+// or -1. Where several do (2>&1), the one the path spells, else the lowest.
+int descriptor_holding(const char* path)
+{
+    const int target = open(path, O_PATH | O_CLOEXEC);
+    struct stat wanted{};
+    const bool found = target >= 0 && fstat(target, &wanted) == 0;
+    if (target >= 0)
+        close(target);
+    if (!found)
+        return -1;
+    const std::string_view spelled = path;
+    const auto slash = spelled.rfind('/');
+    const int spelled_fd = plain_descriptor_name(std::string("/dev/fd/").append(spelled.substr(slash + 1)));
+    int holding = -1;
+    for (const int fd : open_descriptors()) {
+        struct stat status{};
+        if (fstat(fd, &status) != 0 || status.st_dev != wanted.st_dev || status.st_ino != wanted.st_ino)
+            continue;
+        if (holding < 0 || fd == spelled_fd)
+            holding = fd;
+    }
+    if (holding < 0 && (spelled == "/dev/stdout" || spelled == "/dev/stderr"))
+        return spelled == "/dev/stdout" ? 1 : 2;
+    return holding;
+}
+
+std::string directory_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+}
+
+std::string name_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The directory `directory` opened, if it holds `name` as the inode of
+// `opened` itself (not through a link); else -1.
+int directory_holding(const std::string& directory, const std::string& name, const struct stat& opened)
+{
+    if (name.empty() || name == "." || name == "..")
+        return -1;
+    const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat status{};
+    if (dir >= 0 && fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_dev == opened.st_dev && status.st_ino == opened.st_ino)
+        return dir;
+    if (dir >= 0)
+        close(dir);
+    return -1;
 }
 
 }  // namespace
 
-output_target resolve_output(const char* path)
+named_output named_descriptor(const char* path)
 {
-    std::string current = path;
-    for (int links = 0;; ++links) {
-        if (const int fd = named_descriptor(current); fd >= 0)
-            return {output_kind::descriptor, fd, {}, 0};
-        struct stat status{};
-        if (lstat(current.c_str(), &status) != 0) {
-            // Nothing there yet (or a dangling link's target): a new file.
-            // Any other failure shows when the file is opened.
-            return {errno == ENOENT ? output_kind::replace : output_kind::in_place, -1, current, 0};
-        }
-        if (S_ISREG(status.st_mode)) {
-            const int error = access(current.c_str(), W_OK) == 0 ? 0 : errno;
-            return {output_kind::replace, -1, current, error};
-        }
-        if (!S_ISLNK(status.st_mode))
-            return {output_kind::in_place, -1, {}, 0};
-        if (links == max_links)
-            return {output_kind::in_place, -1, {}, ELOOP};
-        char target[PATH_MAX];
-        const ssize_t length = readlink(current.c_str(), target, sizeof target);
-        if (length <= 0 || length == sizeof target)
-            return {output_kind::in_place, -1, {}, length < 0 ? errno : ENAMETOOLONG};
-        current = beside(current, std::string(target, static_cast<std::size_t>(length)));
-    }
+    const std::string_view spelled = path;
+    if (spelled == "-")
+        return {1, false};
+    if (through_descriptor_link(path) == 1)
+        return {descriptor_holding(path), true};
+    // Not open now, or the kernel cannot tell: a plain name still names a
+    // descriptor, so that one not open is reported as such (EBADF).
+    return {plain_descriptor_name(spelled), false};
+}
+
+file_place locate_file(const char* path, int fd, const struct stat& opened)
+{
+    const std::string_view spelled = path;
+    if (const int dir = directory_holding(directory_of(spelled), name_of(spelled), opened); dir >= 0)
+        return {dir, name_of(spelled)};
+    // The path ends in a symbolic link: the kernel knows where the file is.
+    char where[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = readlink(link.c_str(), where, sizeof where);
+    if (length <= 0 || length == sizeof where || where[0] != '/')
+        return {-1, {}};
+    const std::string_view real(where, static_cast<std::size_t>(length));
+    if (const int dir = directory_holding(directory_of(real), name_of(real), opened); dir >= 0)
+        return {dir, name_of(real)};
+    return {-1, {}};
 }
 
 }  // namespace puretone

@@ -1,27 +1,40 @@
-// What the output path names, decided before anything is opened.
+// What the output path names, as the kernel resolves it.
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 
 namespace puretone {
 
-enum class output_kind {
-    descriptor,  // an open descriptor: "-", /dev/stdout, /dev/fd/N, /proc/self/fd/N
-    replace,     // a regular file, or none yet: written beside, then renamed over
-    in_place,    // a device, FIFO, directory or anything else: opened as named
+// The descriptor of this process that `path` stands for, or -1. "-" is
+// standard output. Any other path stands for a descriptor when the kernel
+// resolves it through a descriptor link (/proc/<pid>/fd/N, /dev/fd/N,
+// /dev/stdout, in any spelling and through any symbolic links) to a file
+// that one of this process's descriptors has open. Opening such a path
+// afresh would truncate the file and lose the position an appending caller
+// set up. Where the kernel cannot tell (no openat2), only the plain names
+// count: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N and
+// /proc/thread-self/fd/N. A descriptor link to a file that none of this
+// process's descriptors holds (another process's) is no descriptor of
+// ours, but it is still no place to rename over: through_link says so.
+struct named_output {
+    int descriptor;     // this process's descriptor, or -1
+    bool through_link;  // resolved through a descriptor link
+};
+named_output named_descriptor(const char* path);
+
+// Where a regular file opened from `path` as `fd` (with status `opened`)
+// stands: an open directory and the name in it that holds that very inode.
+struct file_place {
+    int directory_fd;  // -1 when no directory could be found to hold it
+    std::string name;
 };
 
-struct output_target {
-    output_kind kind;
-    int descriptor;     // for output_kind::descriptor
-    std::string final;  // for output_kind::replace: the path after every symbolic link
-    int error;          // nonzero when the path cannot be used; errno's meaning
-};
-
-// Follows symbolic links one at a time (the link itself is kept; a dangling
-// one leads to the file it names), stopping at a name of an open descriptor.
-// Gives error ELOOP after 40 links, as the kernel does, and EACCES for an
-// existing regular file this process may not write.
-output_target resolve_output(const char* path);
+// Tries the directory the path names, then the one the kernel reports for
+// the descriptor; each is checked to hold the inode under that name, so a
+// symbolic link or a rename meanwhile can never make it the wrong one.
+// Nothing is found for a file that was deleted, or is reached only through
+// a path that no longer leads to it.
+file_place locate_file(const char* path, int fd, const struct stat& opened);
 
 }  // namespace puretone

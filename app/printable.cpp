@@ -45,6 +45,31 @@ std::size_t utf8_length(std::string_view text, std::size_t at)
     return length;
 }
 
+// The code point of a valid 3-byte sequence.
+char32_t code_point3(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[at + k])); };
+    return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+}
+
+// Valid, but they break the line or turn the text around: the line and
+// paragraph separators, and the bidirectional marks, embeddings, overrides
+// and isolates (U+202E shows "wav.exe" for "exe.vaw").
+bool moves_text(char32_t c)
+{
+    return c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
+        || (c >= 0x2066 && c <= 0x2069);
+}
+
+void append_code_point(std::string& out, char32_t c)
+{
+    const char* digits = "0123456789ABCDEF";
+    out += "\\u{";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += digits[(c >> shift) & 0xF];
+    out += '}';
+}
+
 }  // namespace
 
 std::string printable(std::string_view text)
@@ -72,6 +97,11 @@ std::string printable(std::string_view text)
         if (length == 0 || c1_control) {
             append_hex(out, c);
             ++at;
+            continue;
+        }
+        if (length == 3 && moves_text(code_point3(text, at))) {
+            append_code_point(out, code_point3(text, at));
+            at += length;
             continue;
         }
         out.append(text.substr(at, length));

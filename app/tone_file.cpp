@@ -1,23 +1,37 @@
-// Opens, writes, flushes and closes the output, and checks every step: a
-// full disk must not end in a truncated file and a success status.
+// Opens, writes and closes the output, and checks every step: a full disk
+// must not end in a truncated file and a success status.
 //
-// A regular file is never written where it stands. The tone goes into a new
-// temporary file in the same directory, which is renamed over the old one
-// only once it is whole: a reader sees the old file or the new one, never a
-// part, and a failure or an interruption leaves the old file as it was. Two
-// runs on one path each write their own temporary file; the last rename wins.
+// The kernel resolves the path: it is opened as named, for writing, created
+// if missing, never truncated. So permissions, fs.protected_symlinks and
+// fs.protected_regular, ELOOP, EISDIR and ENOENT decide as for any program.
+// Then, for a regular file:
+//  - Replaced, where a replacement keeps everything: the tone goes into a
+//    new temporary file in the directory that holds the opened file, which
+//    takes the old file's owner, group, mode and extended attributes, and
+//    is renamed over it once whole. A reader sees the old file or the new
+//    one; a failure or an interruption leaves the old file as it was.
+//  - Written in place, under an exclusive lock, through the descriptor
+//    already open, where a replacement would lose something or the rename
+//    cannot work: the attributes cannot all be carried, the directory is
+//    sticky and the file another user's, the file is a mount point, or the
+//    directory takes no new file from this user.
+// A file this run created is removed again on failure; an existing file
+// written in place is emptied (its old contents are gone by then).
 #include "tone_file.hpp"
 
+#include "file_attributes.hpp"
 #include "interrupt.hpp"
 #include "output_path.hpp"
 #include "printable.hpp"
-#include "wav/sine_stream.hpp"
+#include "tone_writer.hpp"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,122 +43,186 @@ void report(const char* failure, const char* path, int error)
     std::fprintf(stderr, "puretone: %s '%s': %s\n", failure, printable(path).c_str(), std::strerror(error));
 }
 
-// Writes the header and the samples; 0, or the errno of the first failure.
-// The stream is left open.
-int write_tone(std::FILE* out, const wav_header& header, double frequency, std::int32_t sample_count)
-{
-    // 64 KiB writes instead of the default 4 KiB: at the speed the samples
-    // are made, the number of write calls shows in the run time.
-    static char stream_buffer[1 << 16];
-    std::setvbuf(out, stream_buffer, _IOFBF, sizeof stream_buffer);
-    errno = 0;
-    if (write_wav_header(out, header) && write_sine_samples(out, frequency, sample_count)
-        && std::fflush(out) == 0)
-        return 0;
-    return errno != 0 ? errno : EIO;
-}
-
-// Closes the stream; the first of `error` and the close's failure.
-int close_stream(std::FILE* out, int error)
-{
-    if (std::fclose(out) != 0 && error == 0)
-        return errno != 0 ? errno : EIO;
-    return error;
-}
-
-// The permission bits (and the owner and group, where this process may set
-// them) that the new file takes: those of the file it replaces, or for a new
-// file 0666 less the umask, as open(2) would have given.
-void give_final_mode(int fd, const std::string& final)
-{
-    struct stat old{};
-    if (stat(final.c_str(), &old) == 0) {
-        // Owner first: a change of owner may clear the set-user-ID bits.
-        if (fchown(fd, old.st_uid, old.st_gid) != 0)
-            static_cast<void>(fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0);  // the group alone
-        static_cast<void>(fchmod(fd, old.st_mode & 07777) == 0);
-        return;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    static_cast<void>(fchmod(fd, 0666 & ~mask) == 0);
-}
-
-// The temporary file beside `final`, or nothing when it cannot be made there
-// (a directory this process may not write, a read-only file system).
-std::FILE* create_temporary(const std::string& final, std::string& name)
-{
-    const auto slash = final.rfind('/');
-    name = (slash == std::string::npos ? std::string() : final.substr(0, slash + 1)) + ".puretone.XXXXXX";
-    hold_interruptions();
-    const int fd = mkstemp(name.data());  // O_EXCL, mode 0600 while it is written
-    std::FILE* out = fd < 0 ? nullptr : fdopen(fd, "w");
-    if (out != nullptr) {
-        take_back_temporary(name.c_str());
-    } else if (fd >= 0) {
-        unlink(name.c_str());
-        close(fd);
-    }
-    release_interruptions();
-    return out;
-}
-
 // Ends a write: on success nothing is left to take back; on failure what
-// was written is taken back (if anything was registered) and the failure
-// reported.
-bool conclude(const char* path, int error)
+// was written is taken back and the failure reported.
+bool conclude(const char* failure, const char* path, int error)
 {
     if (error == 0) {
-        nothing_to_take_back();
+        run_complete();
         return true;
     }
+    hold_interruptions();  // one take-back at a time
     take_back();
-    report("cannot write", path, error);
+    release_interruptions();
+    report(failure, path, error);
     return false;
 }
 
-// Writes into `out`, the temporary file `temporary`, then renames it over
-// `final`. On failure the temporary file is removed; `final` is untouched.
-bool replace_file(const char* path, const std::string& final, const std::string& temporary, std::FILE* out,
+struct opened_output {
+    int fd;
+    int error;     // errno's meaning, when fd < 0
+    bool created;  // by this run, and so removed again on failure
+    struct stat status;
+    file_place place;  // where a regular file stands (directory_fd -1: unknown)
+};
+
+// Opens the path for writing, without truncating it.
+//  - An existing file is opened first without O_CREAT and with the
+//    signals free: a FIFO blocks here until it has a reader, and Ctrl-C
+//    must still end the wait.
+//  - A missing one is created with the signals held, and registered for
+//    removal before they are released.
+opened_output open_output(const char* path)
+{
+    constexpr int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
+    opened_output out{open(path, flags), 0, false, {}, {-1, {}}};
+    if (out.fd < 0 && errno == ENOENT) {
+        hold_interruptions();
+        out.fd = open(path, flags | O_CREAT | O_EXCL, 0666);
+        out.created = out.fd >= 0;
+        if (out.fd < 0 && errno == EEXIST) {
+            // A dangling symbolic link, which O_EXCL never follows: the
+            // kernel follows it here, with its checks, and creates the file
+            // it names. (Or a file made meanwhile: taken as this run's when
+            // still empty. O_NONBLOCK: a FIFO made meanwhile cannot block.)
+            out.fd = open(path, flags | O_CREAT | O_NONBLOCK, 0666);
+            struct stat made{};
+            out.created = out.fd >= 0 && fstat(out.fd, &made) == 0 && S_ISREG(made.st_mode) && made.st_size == 0;
+            if (out.fd >= 0)
+                fcntl(out.fd, F_SETFL, fcntl(out.fd, F_GETFL) & ~O_NONBLOCK);
+        }
+        out.error = errno;
+        if (out.created && fstat(out.fd, &out.status) == 0) {
+            out.place = locate_file(path, out.fd, out.status);
+            if (out.place.directory_fd >= 0)
+                remove_on_failure(out.place.directory_fd, out.place.name.c_str(), out.status);
+            else
+                empty_on_failure(out.fd, out.status);
+        }
+        release_interruptions();
+    } else {
+        out.error = errno;
+    }
+    if (out.fd >= 0 && !out.created && fstat(out.fd, &out.status) != 0) {
+        out.error = errno;
+        close(out.fd);
+        out.fd = -1;
+    }
+    if (out.fd >= 0 && !out.created && S_ISREG(out.status.st_mode))
+        out.place = locate_file(path, out.fd, out.status);
+    return out;
+}
+
+// Whether renaming a new file over the opened one can work at all, judged
+// before anything is written: not in a sticky directory where the file is
+// another user's (unless this process is privileged), and not when the file
+// is a mount point (a bind mount: EBUSY).
+bool rename_can_work(const opened_output& out)
+{
+    struct stat directory{};
+    if (fstat(out.place.directory_fd, &directory) != 0)
+        return false;
+    const uid_t user = geteuid();
+    if ((directory.st_mode & S_ISVTX) != 0 && out.status.st_uid != user && directory.st_uid != user && user != 0)
+        return false;
+    struct statx file_mount{}, directory_mount{};
+    if (statx(out.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &file_mount) == 0
+        && statx(out.place.directory_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &directory_mount) == 0
+        && (file_mount.stx_mask & directory_mount.stx_mask & STATX_MNT_ID) != 0)
+        return file_mount.stx_mnt_id == directory_mount.stx_mnt_id;
+    return directory.st_dev == out.status.st_dev;
+}
+
+// A new, empty temporary file in the directory, registered for removal:
+// mode 0666 less the umask (or as a default ACL says), like any new file.
+// Its descriptor, or -1 with errno set.
+int create_temporary(int directory_fd, std::string& name)
+{
+    std::random_device random;
+    const char* letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int tries = 0; tries < 100; ++tries) {
+        name = ".puretone.";
+        for (int k = 0; k < 6; ++k)
+            name += letters[random() % 62];
+        hold_interruptions();
+        const int fd = openat(directory_fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+        struct stat status{};
+        if (fd >= 0 && fstat(fd, &status) == 0)
+            remove_on_failure(directory_fd, name.c_str(), status);
+        const int error = errno;
+        release_interruptions();
+        if (fd >= 0 || error != EEXIST) {
+            errno = error;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Removes the temporary file, where it cannot be used after all.
+void discard_temporary(int directory_fd, const std::string& name, int fd)
+{
+    hold_interruptions();
+    forget_last_removable();
+    unlinkat(directory_fd, name.c_str(), 0);
+    release_interruptions();
+    close(fd);
+}
+
+// The tone into the temporary file, renamed over the opened file once it is
+// whole, synced and closed.
+bool replace_file(const char* path, const opened_output& out, int temporary_fd, const std::string& temporary,
                   const wav_header& header, double frequency, std::int32_t sample_count)
 {
-    const int fd = fileno(out);
-    int error = write_tone(out, header, frequency, sample_count);
+    int error = write_tone(temporary_fd, header, frequency, sample_count);
     // The data reach the disk before the name does, so that a crash just
     // after the rename cannot leave an empty file. A file system that cannot
     // sync (EINVAL) is no failure of the file.
-    if (error == 0 && fsync(fd) != 0 && errno != EINVAL)
+    if (error == 0 && fsync(temporary_fd) != 0 && errno != EINVAL)
         error = errno;
-    // On the descriptor, not the name, so that the bits land on this file
-    // whatever happens in the directory meanwhile.
-    if (error == 0)
-        give_final_mode(fd, final);
-    error = close_stream(out, error);
-    if (error == 0 && std::rename(temporary.c_str(), final.c_str()) != 0)
+    if (close(temporary_fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
-    return conclude(path, error);
+    if (error != 0)
+        return conclude("cannot write", path, error);
+    // Held from the rename until nothing is registered: a signal between the
+    // two would remove a name that is no longer the temporary file's.
+    hold_interruptions();
+    if (renameat(out.place.directory_fd, temporary.c_str(), out.place.directory_fd, out.place.name.c_str()) != 0) {
+        error = errno;
+        release_interruptions();
+        return conclude("cannot rename into place", path, error);
+    }
+    run_complete();
+    fsync(out.place.directory_fd);  // the rename itself, durable; a failure changes nothing written
+    return true;
 }
 
-// Devices, FIFOs, and regular files whose directory takes no temporary file:
-// opened as named and written where they stand. A regular file left partly
-// written is then removed (or, reached through a link, emptied).
-bool write_in_place(const char* path, const wav_header& header, double frequency, std::int32_t sample_count)
+// The tone through the descriptor already open, from the start of the file.
+// A regular file is locked first, so that two runs take turns instead of
+// mixing, then truncated; devices and FIFOs are written as they are.
+bool write_in_place(const char* path, const opened_output& out, const wav_header& header, double frequency,
+                    std::int32_t sample_count)
 {
-    hold_interruptions();
-    std::FILE* out = std::fopen(path, "w");
-    const int open_error = errno;
-    struct stat opened{};
-    if (out != nullptr && fstat(fileno(out), &opened) == 0 && S_ISREG(opened.st_mode))
-        take_back_in_place(path, fileno(out), opened);
-    release_interruptions();
-    if (out == nullptr) {
-        report("cannot open", path, open_error);
-        return false;
+    if (S_ISREG(out.status.st_mode)) {
+        // Blocks while another run writes: the signals are free meanwhile.
+        // A file system without locks (ENOLCK, EOPNOTSUPP) gets no lock.
+        if (flock(out.fd, LOCK_EX) != 0 && errno != ENOLCK && errno != EOPNOTSUPP)
+            return conclude("cannot lock", path, errno);
+        if (!out.created) {
+            hold_interruptions();
+            empty_on_failure(out.fd, out.status);
+            release_interruptions();
+        }
+        if (ftruncate(out.fd, 0) != 0)
+            return conclude("cannot write", path, errno);
     }
-    int error = write_tone(out, header, frequency, sample_count);
+    int error = write_tone(out.fd, header, frequency, sample_count);
     if (error != 0)
-        take_back();  // while the descriptor is open, so a linked file can be emptied
-    return conclude(path, close_stream(out, error));
+        return conclude("cannot write", path, error);  // while the descriptor is open, so it can be emptied
+    if (close(out.fd) != 0 && errno != EINTR)
+        error = errno;
+    return conclude("cannot write", path, error);
 }
 
 // An open descriptor, written as it is: not reopened, so an appending caller
@@ -153,12 +231,14 @@ bool write_descriptor(const char* path, int fd, const wav_header& header, double
                       std::int32_t sample_count)
 {
     const int flags = fcntl(fd, F_GETFL);
-    std::FILE* out = flags == -1 || (flags & O_ACCMODE) == O_RDONLY ? nullptr : fdopen(fd, "w");
-    if (out == nullptr) {
+    if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) {
         report("cannot open", path, EBADF);
         return false;
     }
-    return conclude(path, close_stream(out, write_tone(out, header, frequency, sample_count)));
+    int error = write_tone(fd, header, frequency, sample_count);
+    if (close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    return conclude("cannot write", path, error);
 }
 
 }  // namespace
@@ -166,19 +246,30 @@ bool write_descriptor(const char* path, int fd, const wav_header& header, double
 bool write_tone_file(const char* path, const wav_header& header, double frequency, std::int32_t sample_count)
 {
     catch_interruptions();
-    const output_target target = resolve_output(path);
-    if (target.error != 0) {
-        report("cannot open", path, target.error);
+    const named_output named = named_descriptor(path);
+    if (named.descriptor >= 0)
+        return write_descriptor(path, named.descriptor, header, frequency, sample_count);
+    const opened_output out = open_output(path);
+    if (out.fd < 0) {
+        report("cannot open", path, out.error);
         return false;
     }
-    if (target.kind == output_kind::descriptor)
-        return write_descriptor(path, target.descriptor, header, frequency, sample_count);
-    if (target.kind == output_kind::replace) {
-        std::string temporary;
-        if (std::FILE* out = create_temporary(target.final, temporary))
-            return replace_file(path, target.final, temporary, out, header, frequency, sample_count);
+    // Through another process's descriptor link, or where no directory
+    // holds the file (deleted meanwhile): there is no name to rename over.
+    if (!S_ISREG(out.status.st_mode) || named.through_link || out.place.directory_fd < 0 || !rename_can_work(out))
+        return write_in_place(path, out, header, frequency, sample_count);
+    std::string temporary;
+    const int temporary_fd = create_temporary(out.place.directory_fd, temporary);
+    if (temporary_fd < 0 && (errno == EACCES || errno == EPERM))  // a directory this user may not write
+        return write_in_place(path, out, header, frequency, sample_count);
+    if (temporary_fd < 0)
+        return conclude("cannot create a temporary file beside", path, errno);
+    if (!carry_attributes(out.fd, out.status, temporary_fd)) {
+        discard_temporary(out.place.directory_fd, temporary, temporary_fd);
+        return write_in_place(path, out, header, frequency, sample_count);
     }
-    return write_in_place(path, header, frequency, sample_count);
+    close(out.fd);
+    return replace_file(path, out, temporary_fd, temporary, header, frequency, sample_count);
 }
 
 }  // namespace puretone

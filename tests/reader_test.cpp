@@ -1,4 +1,5 @@
 // A real WAV reader, libsndfile, opens what the writer produced.
+#include "app/tone_writer.hpp"
 #include "wav/sine_stream.hpp"
 #include "wav/wav_header.hpp"
 
@@ -6,7 +7,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -19,11 +20,10 @@ std::vector<short> write_and_read(double frequency, std::int32_t sample_count, S
 {
     const auto path = std::filesystem::temp_directory_path() /
         ("puretone_reader_" + std::to_string(getpid()) + ".wav");
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(out, nullptr);
-    EXPECT_TRUE(puretone::write_wav_header(out, puretone::build_wav_header(sample_count)));
-    EXPECT_TRUE(puretone::write_sine_samples(out, frequency, sample_count));
-    EXPECT_EQ(std::fclose(out), 0);
+    const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EXPECT_GE(out, 0);
+    EXPECT_EQ(puretone::write_tone(out, puretone::build_wav_header(sample_count), frequency, sample_count), 0);
+    EXPECT_EQ(close(out), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
 
     info = SF_INFO{};

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -87,34 +88,21 @@ TEST(sine_block, exact_at_far_angles)
         }
 }
 
-// The bytes write_sine_samples produces, through an in-memory stream.
-std::string written_bytes(double frequency, std::int32_t sample_count)
+// Runs of any length, from any start, cut into blocks and passed between
+// sine-only and sine-and-cosine blocks, give the samples one at a time.
+TEST(sine_samples, block_boundaries_give_the_scalar_samples)
 {
-    char* data = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&data, &size);
-    EXPECT_NE(out, nullptr);
-    EXPECT_TRUE(puretone::write_sine_samples(out, frequency, sample_count));
-    EXPECT_EQ(std::fclose(out), 0);
-    std::string bytes(data, size);
-    std::free(data);
-    return bytes;
-}
-
-TEST(write_sine_samples, block_boundaries_give_the_scalar_bytes)
-{
-    const std::int32_t counts[] = {0, 1, 7, block_samples - 1, block_samples, block_samples + 1,
-                                   3 * block_samples + 9, -5};
+    const std::size_t counts[] = {0, 1, 7, block_samples - 1, block_samples, block_samples + 1,
+                                  3 * block_samples + 9};
     for (const double frequency : {440.0, 11025.0, -3675.0, 2147483647.0})
-        for (const std::int32_t count : counts) {
-            std::string want;
-            for (std::int32_t i = 0; i < count; ++i) {
-                const auto bits = static_cast<std::uint16_t>(puretone::sine_sample(i, frequency));
-                want += static_cast<char>(bits & 0xFF);
-                want += static_cast<char>(bits >> 8);
+        for (const std::int32_t first : {0, 5, 2147483647 - 3 * block_samples - 9})
+            for (const std::size_t count : counts) {
+                std::vector<std::int16_t> samples(count);
+                puretone::sine_samples(first, frequency, samples);
+                for (std::size_t k = 0; k < count; ++k)
+                    ASSERT_EQ(samples[k], puretone::sine_sample(first + static_cast<std::int32_t>(k), frequency))
+                        << frequency << " Hz, first " << first << ", count " << count << ", k " << k;
             }
-            EXPECT_EQ(written_bytes(frequency, count), want) << frequency << " Hz, N " << count;
-        }
 }
 
 }  // namespace

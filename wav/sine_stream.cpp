@@ -1,5 +1,5 @@
 // Computes each sample afresh from its index (no phase accumulator, no
-// table) and streams it out in order. Built with -ffp-contract=off: a fused
+// table), a block at a time. Built with -ffp-contract=off: a fused
 // multiply-add would change the angle.
 //
 // With the vector sine built in, a block is made in three passes: its angles
@@ -226,30 +226,19 @@ std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int1
 
 #endif
 
-bool write_sine_samples(std::FILE* out, double frequency, std::int32_t sample_count)
+void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
 {
-    std::array<std::int16_t, block_samples> samples;
-    std::array<unsigned char, 2 * block_samples> bytes;
     bool with_cosines = false;
-    // Advance by what is left, never past sample_count: no index overflows.
-    for (std::int32_t first = 0; first < sample_count;) {
-        const std::int32_t count = std::min(block_samples, sample_count - first);
-        const std::size_t open =
-            sine_block(first, frequency, std::span(samples).first(static_cast<std::size_t>(count)), with_cosines);
+    // Advance by what is left, never past the end: no index overflows.
+    for (std::size_t done = 0; done < samples.size();) {
+        const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);
+        const std::size_t open = sine_block(first + static_cast<std::int32_t>(done), frequency,
+                                            samples.subspan(done, count), with_cosines);
         // Where many samples are peaks (11025 Hz: every other one), the
         // next block gets its cosines in the same pass as its sines.
-        with_cosines = open * 8 > static_cast<std::size_t>(count);
-        for (std::int32_t k = 0; k < count; ++k) {
-            const auto bits = static_cast<std::uint16_t>(samples[k]);
-            bytes[2 * k] = static_cast<unsigned char>(bits & 0xFF);
-            bytes[2 * k + 1] = static_cast<unsigned char>(bits >> 8);
-        }
-        const auto size = 2 * static_cast<std::size_t>(count);
-        if (std::fwrite(bytes.data(), 1, size, out) != size)
-            return false;
-        first += count;
+        with_cosines = open * 8 > count;
+        done += count;
     }
-    return true;
 }
 
 }  // namespace puretone

@@ -1,10 +1,9 @@
-// The sine sample stream: N samples of a full-scale tone at phase zero,
-// signed 16-bit little-endian, written in index order.
+// The sine sample stream: the samples of a full-scale tone at phase zero,
+// made from their indices, any run of them at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 
 namespace puretone {
@@ -32,9 +31,9 @@ constexpr std::int32_t block_samples = 1024;
 std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
                        bool with_cosines = false);
 
-// Writes sine_sample(i) for i = 0 .. sample_count - 1, two bytes each, low
-// byte first; nothing when sample_count <= 0. Memory is one block. Stops at
-// the first failed write and returns false; errno says why.
-bool write_sine_samples(std::FILE* out, double frequency, std::int32_t sample_count);
+// samples[k] = sine_sample(first + k) for a span of any length, with first +
+// size not above 2^31 - 1: block by block, each block's cosines made in its
+// vector pass where the block before had many open samples.
+void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples);
 
 }  // namespace puretone
