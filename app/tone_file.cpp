@@ -66,50 +66,59 @@ struct opened_output {
     file_place place;  // where a regular file stands (directory_fd -1: unknown)
 };
 
-// Opens the path for writing, without truncating it.
-//  - An existing file is opened first without O_CREAT and with the
-//    signals free: a FIFO blocks here until it has a reader, and Ctrl-C
-//    must still end the wait.
-//  - A missing one is created with the signals held, and registered for
-//    removal before they are released.
+// Opens the path for writing, without truncating it, always with O_CREAT:
+// fs.protected_regular and fs.protected_fifos apply only to such opens.
+//  - The signals are held while a file may be created, until it is
+//    registered for removal. O_EXCL tells whether this open made it; a
+//    dangling symbolic link, which O_EXCL never follows, is followed by the
+//    second open, with the kernel's checks, and the file it names made.
+//  - O_NONBLOCK keeps a FIFO from blocking while the signals are held. One
+//    with no reader (ENXIO) is opened again once they are free, and waits
+//    for a reader there: Ctrl-C still ends the wait.
 opened_output open_output(const char* path)
 {
-    constexpr int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC;
-    opened_output out{open(path, flags), 0, false, {}, {-1, {}}};
-    if (out.fd < 0 && errno == ENOENT) {
-        hold_interruptions();
-        out.fd = open(path, flags | O_CREAT | O_EXCL, 0666);
-        out.created = out.fd >= 0;
-        if (out.fd < 0 && errno == EEXIST) {
-            // A dangling symbolic link, which O_EXCL never follows: the
-            // kernel follows it here, with its checks, and creates the file
-            // it names. (Or a file made meanwhile: taken as this run's when
-            // still empty. O_NONBLOCK: a FIFO made meanwhile cannot block.)
-            out.fd = open(path, flags | O_CREAT | O_NONBLOCK, 0666);
-            struct stat made{};
-            out.created = out.fd >= 0 && fstat(out.fd, &made) == 0 && S_ISREG(made.st_mode) && made.st_size == 0;
-            if (out.fd >= 0)
-                fcntl(out.fd, F_SETFL, fcntl(out.fd, F_GETFL) & ~O_NONBLOCK);
-        }
-        out.error = errno;
-        if (out.created && fstat(out.fd, &out.status) == 0) {
-            out.place = locate_file(path, out.fd, out.status);
-            if (out.place.directory_fd >= 0)
-                remove_on_failure(out.place.directory_fd, out.place.name.c_str(), out.status);
-            else
-                empty_on_failure(out.fd, out.status);
-        }
-        release_interruptions();
-    } else {
-        out.error = errno;
+    constexpr int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
+    opened_output out{-1, 0, false, {}, {-1, {}}};
+    hold_interruptions();
+    out.fd = open(path, flags | O_EXCL, 0666);
+    out.created = out.fd >= 0;
+    bool fifo_without_reader = false;
+    if (out.fd < 0 && errno == EEXIST) {
+        struct stat before{};
+        const bool existed = stat(path, &before) == 0;  // through every link
+        out.fd = open(path, flags | O_NONBLOCK, 0666);
+        fifo_without_reader = out.fd < 0 && errno == ENXIO;
+        struct stat made{};
+        // Made by this run: nothing was there, and an empty file is now.
+        // (Or one made meanwhile by another, and still empty.)
+        out.created = out.fd >= 0 && !existed && fstat(out.fd, &made) == 0 && S_ISREG(made.st_mode)
+            && made.st_size == 0;
+        if (out.fd >= 0)
+            fcntl(out.fd, F_SETFL, fcntl(out.fd, F_GETFL) & ~O_NONBLOCK);
     }
-    if (out.fd >= 0 && !out.created && fstat(out.fd, &out.status) != 0) {
+    out.error = errno;
+    if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
         out.error = errno;
         close(out.fd);
         out.fd = -1;
+        out.created = false;
     }
-    if (out.fd >= 0 && !out.created && S_ISREG(out.status.st_mode))
+    if (out.fd >= 0 && S_ISREG(out.status.st_mode))
         out.place = locate_file(path, out.fd, out.status);
+    if (out.created && out.place.directory_fd >= 0)
+        remove_on_failure(out.place.directory_fd, out.place.name.c_str(), out.status);
+    else if (out.created)
+        empty_on_failure(out.fd, out.status);
+    release_interruptions();
+    if (fifo_without_reader) {
+        out.fd = open(path, flags & ~O_CREAT);  // it exists: the checks of O_CREAT were passed above
+        out.error = errno;
+        if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
+            out.error = errno;
+            close(out.fd);
+            out.fd = -1;
+        }
+    }
     return out;
 }
 

@@ -15,7 +15,10 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <grp.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -40,6 +43,11 @@ struct run_options {
     rlim_t file_size_limit = 0;         // nonzero: writes beyond it fail (RLIMIT_FSIZE)
     std::string append_output;          // standard output appends to this file, not to the pipe
     std::function<void(pid_t)> during;  // called while the run goes on
+    uid_t user = 0;                     // nonzero: run as this user and group, with no other groups
+    std::string argv0 = PURETONE_BINARY;
+    std::string cwd;                    // the run's working directory, if set
+    int fd3 = -1;                       // given to the run as its descriptor 3
+    bool nonblocking_output = false;    // standard output left O_NONBLOCK
 };
 
 struct started_run {
@@ -71,8 +79,23 @@ started_run start(const std::vector<std::string>& args, const run_options& optio
             const rlimit limit{options.file_size_limit, options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<char*> argv{const_cast<char*>(PURETONE_BINARY)};
-        for (const auto& arg : args)
+        const rlimit no_core{0, 0};  // SIGXCPU and SIGQUIT would dump one
+        setrlimit(RLIMIT_CORE, &no_core);
+        if (options.fd3 >= 0)
+            dup2(options.fd3, 3);
+        if (options.nonblocking_output)
+            fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
+        if ((!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+            || (options.user != 0 && (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0)))
+            _exit(126);
+        std::vector<std::string> substituted;  // "{pid}" is the run's own process id
+        for (std::string arg : args) {
+            if (const auto at = arg.find("{pid}"); at != std::string::npos)
+                arg.replace(at, 5, std::to_string(getpid()));
+            substituted.push_back(arg);
+        }
+        std::vector<char*> argv{const_cast<char*>(options.argv0.c_str())};
+        for (const auto& arg : substituted)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execv(PURETONE_BINARY, argv.data());
@@ -135,6 +158,39 @@ bool one_error_line(const std::string& err)
     return err.rfind("puretone: ", 0) == 0 && err.find('\n') == err.size() - 1;
 }
 
+// Users and groups no account has: the cases that need another user run as
+// these, which needs root.
+constexpr uid_t user = 48001, other_user = 48002, other_group = 48003;
+
+// A kernel setting for one test, restored after.
+struct kernel_setting {
+    std::string path, before;
+    kernel_setting(std::string name, const char* value) : path("/proc/sys/fs/" + name), before(read_file(path))
+    {
+        std::ofstream(path) << value;
+    }
+    ~kernel_setting() { std::ofstream(path) << before; }
+};
+
+// A POSIX access or default ACL as the kernel stores it: a version, then
+// (tag, permissions, id) entries.
+std::string acl(std::initializer_list<std::array<std::uint32_t, 3>> entries)
+{
+    std::string bytes("\x02\0\0\0", 4);
+    for (const auto& [tag, permissions, id] : entries) {
+        const std::uint32_t fields[] = {tag | permissions << 16, id};
+        bytes.append(reinterpret_cast<const char*>(fields), sizeof fields);  // little-endian hosts only
+    }
+    return bytes;
+}
+
+std::string attribute(const fs::path& file, const char* name)
+{
+    char value[256];
+    const ssize_t size = getxattr(file.c_str(), name, value, sizeof value);
+    return size < 0 ? "" : std::string(value, static_cast<std::size_t>(size));
+}
+
 TEST(command_line, leading_integer_reads_like_atoi_and_refuses_overflow)
 {
     const struct {
@@ -156,6 +212,16 @@ TEST_F(cli, no_path_prints_the_usage_line_on_standard_output)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string("usage: ") + PURETONE_BINARY + " <wav file> [<frequency> [sec]]\n");
     EXPECT_EQ(r.err, "");
+    // The program's name is shown like any other text; a usage line that
+    // cannot be written is a failure.
+    run_options odd;
+    odd.argv0 = "pure\ntone\x1b[2J";
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"--help"}})
+        EXPECT_EQ(run(args, odd).out.substr(0, 30), "usage: pure\\ntone\\x1b[2J <wav ");
+    run_options full;
+    full.append_output = "/dev/full";
+    const run_result failed = run({}, full);
+    EXPECT_TRUE(failed.status == 1 && one_error_line(failed.err)) << failed.err;
 }
 
 TEST_F(cli, help_and_version_answer_on_standard_output_and_write_nothing)
@@ -221,17 +287,39 @@ TEST_F(cli, replaces_a_longer_file_and_writes_standard_output_as_it_is)
     ASSERT_EQ(run({path("t.wav"), "1000", "2"}).status, 0);
     const std::string file = read_file(path("t.wav"));
     EXPECT_EQ(file.size(), 176444u);
-    for (const char* name : {"/dev/stdout", "-", "/proc/self/fd/1"}) {
+    // Any spelling the kernel resolves to this process's descriptor 1.
+    fs::create_symlink("/dev/stdout", path("out-link"));
+    const char* names[] = {"/dev/stdout", "-", "/proc/self/fd/1", "/dev/fd//1", "/dev/./fd/1",
+                           "/proc/thread-self/fd/1", "/proc/{pid}/fd/1", "/proc/self/../self/fd/1"};
+    for (const std::string name : names) {
         const run_result piped = run({name, "1000", "2"});
         EXPECT_EQ(piped.status, 0);
         EXPECT_TRUE(piped.out == file) << name;
+        // An appending caller keeps what it wrote before: nothing is reopened.
+        std::ofstream(path("log.txt")) << "log line\n";
+        run_options append;
+        append.append_output = path("log.txt");
+        EXPECT_EQ(run({name, "1000", "2"}, append).status, 0);
+        EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file) << name;
     }
-    // An appending caller keeps what it wrote before: nothing is reopened.
-    std::ofstream(path("log.txt")) << "log line\n";
-    run_options append;
-    append.append_output = path("log.txt");
-    EXPECT_EQ(run({"/dev/stdout", "1000", "2"}, append).status, 0);
-    EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file);
+    run_options through_link;
+    through_link.append_output = path("log.txt");
+    EXPECT_EQ(run({path("out-link"), "1000", "2"}, through_link).status, 0);
+    EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file + file);
+    // A descriptor of a deleted file is written as it is: no file is made.
+    run_options deleted;
+    deleted.fd3 = open(path("victim").c_str(), O_RDWR | O_CREAT, 0644);
+    fs::remove(path("victim"));
+    EXPECT_EQ(run({"/proc/thread-self/fd/3", "1000", "2"}, deleted).status, 0);
+    EXPECT_EQ(lseek(deleted.fd3, 0, SEEK_END), 176444);
+    close(deleted.fd3);
+    // A pipe its opener left non-blocking, read slowly, still takes it all.
+    run_options slow;
+    slow.nonblocking_output = true;
+    slow.during = [](pid_t) { std::this_thread::sleep_for(std::chrono::milliseconds(200)); };
+    const run_result waited = run({"-", "1000", "2"}, slow);
+    EXPECT_TRUE(waited.status == 0 && waited.out == file) << waited.err;
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"log.txt", "out-link", "t.wav"}));
 }
 
 TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
@@ -262,7 +350,7 @@ TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
         {path("missing/a.wav"), 0, "No such file or directory"},
         {path("new\nline/\x1b[2J.wav"), 0, "No such file or directory"},  // still one line
         {dir.string(), 0, "Is a directory"},
-        {"", 0, "No such file or directory"},
+        {"", 1000, "No such file or directory"},     // refused at once, nothing written first
         {"/dev/full", 0, "No space left on device"},
         {"/dev/fd/9", 0, "Bad file descriptor"},      // not open
         {path("big.wav"), 100000, "File too large"},  // a replacement cut short
@@ -275,6 +363,7 @@ TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
     for (const auto& c : cases) {
         run_options options;
         options.file_size_limit = c.file_size_limit;
+        options.cwd = dir.string();
         const run_result r = run({c.path}, options);
         EXPECT_EQ(r.status, 1) << c.path;
         EXPECT_TRUE(one_error_line(r.err) && r.err.find(c.reason) != std::string::npos) << r.err;
@@ -304,13 +393,26 @@ TEST_F(cli, replaces_through_links_and_keeps_permission_bits)
     umask(mask);
     EXPECT_EQ(fs::status(path("new.wav")).permissions(), fs::perms(0644));
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"link1.wav", "link2.wav", "new.wav", "target.wav"}));
+    // A path near PATH_MAX is replaced too: the temporary file is named
+    // relative to its directory, however long the path.
+    fs::path deep = dir / "deep";
+    while (deep.string().size() < 3800)
+        deep /= std::string(200, 'd');
+    fs::create_directories(deep);
+    std::ofstream(deep / "t.wav") << "old";
+    struct stat before{}, after{};
+    ASSERT_EQ(stat((deep / "t.wav").c_str(), &before), 0);
+    EXPECT_EQ(run({(deep / "t.wav").string(), "1000", "2"}).status, 0);
+    ASSERT_EQ(stat((deep / "t.wav").c_str(), &after), 0);
+    EXPECT_TRUE(after.st_size == 176444 && after.st_ino != before.st_ino);
 }
 
 // Stopped part way, by a signal, the run leaves the old file byte for byte,
 // and ends by that signal.
 TEST_F(cli, interrupted_run_leaves_the_old_file_and_nothing_else)
 {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGPWR, SIGRTMIN,
+                             SIGRTMAX}) {
         std::ofstream(path("t.wav")) << "old";
         run_options options;
         options.during = [&](pid_t pid) {
@@ -329,6 +431,155 @@ TEST_F(cli, interrupted_run_leaves_the_old_file_and_nothing_else)
         EXPECT_EQ(read_file(path("t.wav")), "old");
         EXPECT_EQ(names_in(dir), std::vector<std::string>{"t.wav"});
     }
+    // Waiting for a FIFO's reader, the run still ends by a signal.
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+    run_options waiting;
+    waiting.during = [](pid_t pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(pid, SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        kill(pid, SIGKILL);  // not reaped yet, so still ours: a hang fails, never blocks the suite
+    };
+    EXPECT_EQ(run({path("fifo")}, waiting).signal, SIGTERM);
+}
+
+// A signal as the run ends: either the old file and the signal's status, or
+// the new file and 0; never a finished file reported as a failure.
+TEST_F(cli, a_signal_at_the_end_gives_the_old_file_or_success)
+{
+    ASSERT_EQ(run({path("tone.wav"), "440", "1"}).status, 0);
+    const std::string tone = read_file(path("tone.wav"));
+    for (int delay = 0; delay < 60; ++delay) {
+        std::ofstream(path("t.wav")) << "old";
+        run_options options;
+        options.during = [&](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50 * delay));
+            kill(pid, SIGTERM);
+        };
+        const run_result r = run({path("t.wav"), "440", "1"}, options);
+        const std::string now = read_file(path("t.wav"));
+        EXPECT_TRUE(r.signal == SIGTERM ? now == "old" : r.status == 0 && now == tone) << delay << ": " << r.status;
+        EXPECT_EQ(names_in(dir), (std::vector<std::string>{"t.wav", "tone.wav"}));
+    }
+}
+
+// Planted in a sticky, world-writable directory by another user: a link to
+// a victim's file, a dangling link, a file. The kernel refuses them to any
+// program, root included, and so to this one.
+TEST_F(cli, the_kernel_decides_where_a_planted_name_leads)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to plant names as another user";
+    const kernel_setting links("protected_symlinks", "1"), regular("protected_regular", "1");
+    fs::create_directory(dir / "sticky");
+    fs::permissions(dir / "sticky", fs::perms(01777));
+    std::ofstream(path("victim.wav")) << "victim";
+    ASSERT_EQ(chown(path("victim.wav").c_str(), user, user), 0);
+    fs::create_symlink(path("victim.wav"), dir / "sticky/link.wav");
+    fs::create_symlink(path("new.wav"), dir / "sticky/dangling.wav");
+    std::ofstream(dir / "sticky/theirs.wav") << "theirs";
+    for (const char* name : {"link.wav", "dangling.wav", "theirs.wav"}) {
+        ASSERT_EQ(lchown((dir / "sticky" / name).c_str(), other_user, other_user), 0);
+        const run_result r = run({(dir / "sticky" / name).string(), "1000", "1"});
+        EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("Permission denied") != std::string::npos)
+            << name << ": " << r.err;
+    }
+    EXPECT_EQ(read_file(path("victim.wav")), "victim");
+    EXPECT_EQ(read_file(dir / "sticky/theirs.wav"), "theirs");
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"sticky", "victim.wav"}));
+}
+
+// A replacement carries owner, group, mode (less set-ID bits) and ACL; where
+// it cannot, or the rename could not work, the file is written in place.
+// Either way the file ends as it was but for its contents.
+TEST_F(cli, replaces_only_where_nothing_is_lost_else_writes_in_place)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as other users and to mount";
+    const kernel_setting regular("protected_regular", "0");
+    ASSERT_EQ(run({path("tone.wav"), "1000", "1"}).status, 0);
+    const std::string tone = read_file(path("tone.wav"));
+    const auto make = [&](const char* sub, mode_t dir_mode, uid_t dir_owner, uid_t owner, gid_t group, mode_t mode) {
+        fs::create_directories(dir / sub);
+        chown((dir / sub).c_str(), dir_owner, dir_owner);
+        chmod((dir / sub).c_str(), dir_mode);
+        const fs::path file = dir / sub / "t.wav";
+        std::ofstream(file) << "old";
+        chown(file.c_str(), owner, group);
+        chmod(file.c_str(), mode);
+        return file;
+    };
+    const struct {
+        fs::path file;
+        uid_t run_as;
+        bool in_place;
+    } cases[] = {
+        {make("readonly", 0755, 0, user, user, 0644), user, true},                  // no temporary file there
+        {make("sticky", 01777, 0, other_user, other_user, 0666), user, true},       // no rename over theirs
+        {make("mine", 0755, user, user, other_group, 0640), user, true},            // the group cannot be set
+        {make("acl", 0755, 0, user, other_group, 0664), 0, false},                  // carried as it is
+        {make("setid", 0755, 0, user, user, 06755), 0, false},                      // dropped, as a write would
+        {make("mounted", 0755, 0, 0, 0, 0644), 0, true},                            // a bind mount: no rename
+    };
+    const std::string access_acl = acl({{1, 6, 0}, {2, 6, user}, {4, 4, 0}, {0x10, 6, 0}, {0x20, 4, 0}});
+    ASSERT_EQ(setxattr(cases[3].file.c_str(), "system.posix_acl_access", access_acl.data(), access_acl.size(), 0), 0);
+    std::ofstream(dir / "mounted/source.wav") << "old";
+    ASSERT_EQ(mount((dir / "mounted/source.wav").c_str(), cases[5].file.c_str(), nullptr, MS_BIND, nullptr), 0);
+    for (const auto& c : cases) {
+        struct stat before{}, after{};
+        ASSERT_EQ(stat(c.file.c_str(), &before), 0);
+        const std::string acl_before = attribute(c.file, "system.posix_acl_access");
+        run_options options;
+        options.user = c.run_as;
+        const run_result r = run({c.file.string(), "1000", "1"}, options);
+        EXPECT_EQ(r.status, 0) << c.file << ": " << r.err;
+        ASSERT_EQ(stat(c.file.c_str(), &after), 0);
+        EXPECT_TRUE(read_file(c.file) == tone) << c.file;
+        EXPECT_EQ(after.st_ino == before.st_ino, c.in_place) << c.file;
+        EXPECT_EQ(after.st_uid, before.st_uid) << c.file;
+        EXPECT_EQ(after.st_gid, before.st_gid) << c.file;
+        EXPECT_EQ(after.st_mode, before.st_mode & ~mode_t{S_ISUID | S_ISGID}) << c.file;
+        EXPECT_EQ(attribute(c.file, "system.posix_acl_access"), acl_before) << c.file;
+        EXPECT_EQ(names_in(c.file.parent_path()).size(), c.file.parent_path().filename() == "mounted" ? 2u : 1u);
+    }
+    EXPECT_EQ(umount(cases[5].file.c_str()), 0);
+    // In place, two runs take turns: one whole tone, never a mixture.
+    const std::string other = (run({path("tone.wav"), "440", "1"}), read_file(path("tone.wav")));
+    run_options as_user;
+    as_user.user = user;
+    const started_run first = start({cases[0].file.string(), "1000", "20"}, as_user);
+    const started_run second = start({cases[0].file.string(), "440", "20"}, as_user);
+    EXPECT_EQ(finish(first).status + finish(second).status, 0);
+    ASSERT_EQ(run({path("a.wav"), "1000", "20"}).status + run({path("b.wav"), "440", "20"}).status, 0);
+    const std::string mixed = read_file(cases[0].file);
+    EXPECT_TRUE(mixed == read_file(path("a.wav")) || mixed == read_file(path("b.wav")));
+    // Under a default ACL a new file gets the mode open(2) gives it.
+    fs::create_directory(dir / "inherits");
+    const std::string default_acl = acl({{1, 6, 0}, {4, 6, 0}, {0x20, 4, 0}});
+    ASSERT_EQ(setxattr((dir / "inherits").c_str(), "system.posix_acl_default", default_acl.data(),
+                       default_acl.size(), 0), 0);
+    const mode_t mask = umask(022);
+    close(open((dir / "inherits/by_open").c_str(), O_WRONLY | O_CREAT, 0666));
+    EXPECT_EQ(run({(dir / "inherits/new.wav").string(), "440", "0"}).status, 0);
+    umask(mask);
+    EXPECT_EQ(fs::status(dir / "inherits/new.wav").permissions(), fs::status(dir / "inherits/by_open").permissions());
+    EXPECT_EQ(fs::status(dir / "inherits/new.wav").permissions(), fs::perms(0664));
+}
+
+// No temporary file can be made for lack of inodes: a failure, and the old
+// file stays whole (it is never written in place for that).
+TEST_F(cli, no_room_for_a_temporary_file_leaves_the_old_file)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to mount a file system";
+    fs::create_directory(dir / "small");
+    ASSERT_EQ(mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "nr_inodes=2"), 0);
+    std::ofstream(dir / "small/t.wav") << "old";
+    const run_result r = run({(dir / "small/t.wav").string()});
+    EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("No space left") != std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "small/t.wav"), "old");
+    EXPECT_EQ(names_in(dir / "small"), std::vector<std::string>{"t.wav"});
+    EXPECT_EQ(umount((dir / "small").c_str()), 0);
 }
 
 TEST_F(cli, concurrent_runs_on_one_path_leave_one_whole_tone)
@@ -358,6 +609,10 @@ TEST(printable, escapes_what_would_break_the_line_or_drive_the_terminal)
         {"\xc0\xaf", "\\xc0\\xaf"},                   // overlong '/'
         {"\xed\xa0\x80", "\\xed\\xa0\\x80"},          // a surrogate
         {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"}, // beyond U+10FFFF
+        {"a\xe2\x80\xa8" "b", "a\\u{2028}b"},          // a line separator
+        {"x\xe2\x80\xaewav.exe", "x\\u{202E}wav.exe"},  // right-to-left override
+        {"\xe2\x81\xa9\xe2\x80\x8e", "\\u{2069}\\u{200E}"},
+        {"\xe2\x80\xa9\xe2\x80\xaa", "\\u{2029}\\u{202A}"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::printable(c.text), c.shown) << c.shown;
