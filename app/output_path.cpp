@@ -46,6 +46,9 @@ int plain_descriptor_name(std::string_view path)
     return -1;
 }
 
+std::string directory_of(std::string_view path);
+std::string name_of(std::string_view path);
+
 // Whether resolving `path` goes through a descriptor link ("magic link" in
 // the kernel's words): 1 yes, 0 no, -1 the kernel cannot tell. openat2
 // refuses such links with ELOOP under RESOLVE_NO_MAGICLINKS; an ordinary
@@ -68,6 +71,40 @@ int through_descriptor_link(const char* path)
     static_cast<void>(path);
     return -1;
 #endif
+}
+
+std::string directory_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+}
+
+std::string name_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool same_directory(const std::string& path, const struct stat& status)
+{
+    struct stat other{};
+    return stat(path.c_str(), &other) == 0 && other.st_dev == status.st_dev && other.st_ino == status.st_ino;
+}
+
+// Where the kernel cannot tell: N, when the path is a number in a directory
+// that is this process's (or this thread's) descriptor directory, however
+// spelled (/dev/fd//1, /proc/<pid>/fd/1); else the plain names.
+int descriptor_by_directory(std::string_view path)
+{
+    const std::string name = name_of(path);
+    const int fd = plain_descriptor_name("/dev/fd/" + name);
+    struct stat directory{};
+    if (fd >= 0 && stat(directory_of(path).c_str(), &directory) == 0
+        && (same_directory("/proc/self/fd", directory) || same_directory("/proc/thread-self/fd", directory)))
+        return fd;
+    return plain_descriptor_name(path);
 }
 
 // This process's open descriptors, from /proc, lowest first.
@@ -120,19 +157,6 @@ int descriptor_holding(const char* path)
     return holding;
 }
 
-std::string directory_of(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return ".";
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
-}
-
-std::string name_of(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
 
 // The directory `directory` opened, if it holds `name` as the inode of
 // `opened` itself (not through a link); else -1.
@@ -159,9 +183,9 @@ named_output named_descriptor(const char* path)
         return {1, false};
     if (through_descriptor_link(path) == 1)
         return {descriptor_holding(path), true};
-    // Not open now, or the kernel cannot tell: a plain name still names a
+    // Not open now, or the kernel cannot tell: a name still names a
     // descriptor, so that one not open is reported as such (EBADF).
-    return {plain_descriptor_name(spelled), false};
+    return {descriptor_by_directory(spelled), false};
 }
 
 file_place locate_file(const char* path, int fd, const struct stat& opened)

@@ -12,9 +12,10 @@ namespace puretone {
 // /dev/stdout, in any spelling and through any symbolic links) to a file
 // that one of this process's descriptors has open. Opening such a path
 // afresh would truncate the file and lose the position an appending caller
-// set up. Where the kernel cannot tell (no openat2), only the plain names
-// count: /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N and
-// /proc/thread-self/fd/N. A descriptor link to a file that none of this
+// set up. Where the kernel cannot tell (no openat2, as under qemu-user),
+// /dev/stdout, /dev/stderr, and a number in this process's descriptor
+// directory however spelled (/dev/fd//1, /proc/<pid>/fd/1) count, but not
+// a symbolic link of the user's that leads to one. A descriptor link to a file that none of this
 // process's descriptors holds (another process's) is no descriptor of
 // ours, but it is still no place to rename over: through_link says so.
 struct named_output {

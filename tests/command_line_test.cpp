@@ -14,10 +14,12 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <iostream>
 #include <thread>
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -302,10 +304,14 @@ TEST_F(cli, replaces_a_longer_file_and_writes_standard_output_as_it_is)
         EXPECT_EQ(run({name, "1000", "2"}, append).status, 0);
         EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file) << name;
     }
+    // Through a link of the user's: only where the kernel tells (openat2).
     run_options through_link;
     through_link.append_output = path("log.txt");
     EXPECT_EQ(run({path("out-link"), "1000", "2"}, through_link).status, 0);
-    EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file + file);
+    if (syscall(SYS_openat2, AT_FDCWD, "/", nullptr, 0) == -1 && errno == ENOSYS)
+        std::cout << "[ SKIPPED  ] a link to /dev/stdout: this kernel has no openat2\n";
+    else
+        EXPECT_TRUE(read_file(path("log.txt")) == "log line\n" + file + file);
     // A descriptor of a deleted file is written as it is: no file is made.
     run_options deleted;
     deleted.fd3 = open(path("victim").c_str(), O_RDWR | O_CREAT, 0644);
