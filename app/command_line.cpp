@@ -5,6 +5,8 @@
 
 #include "printable.hpp"
 
+#include <puretone/puretone.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -72,7 +74,7 @@ std::optional<int> answer_flag(int argc, char** argv)
 {
     const std::string_view flag = argc >= 2 ? argv[1] : "";
     if (flag == "--version") {
-        std::printf("puretone %s\n", PURETONE_VERSION);
+        std::printf("puretone %s\n", puretone_version());
     } else if (flag == "--help" || flag == "-h") {
         show_usage(argc, argv);
         std::printf("Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone.\n"

@@ -5,7 +5,6 @@
 // output cannot be opened or written, 2 for an argument out of range.
 #include "app/command_line.hpp"
 #include "app/tone_file.hpp"
-#include "wav/wav_header.hpp"
 
 #include <cstdint>
 
@@ -20,8 +19,7 @@ int main(int argc, char** argv)
         return 2;
     // 44100 samples a second; at most 2147449500, as the duration was checked.
     const std::int32_t sample_count = request->seconds * 44100;
-    const puretone::wav_header header = puretone::build_wav_header(sample_count);
-    if (!puretone::write_tone_file(request->path, header, request->frequency, sample_count))
+    if (!puretone::write_tone_file(request->path, request->frequency, sample_count))
         return 1;
     return 0;
 }

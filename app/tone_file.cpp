@@ -182,9 +182,9 @@ void discard_temporary(int directory_fd, const std::string& name, int fd)
 // The tone into the temporary file, renamed over the opened file once it is
 // whole, synced and closed.
 bool replace_file(const char* path, const opened_output& out, int temporary_fd, const std::string& temporary,
-                  const wav_header& header, double frequency, std::int32_t sample_count)
+                  double frequency, std::int32_t sample_count)
 {
-    int error = write_tone(temporary_fd, header, frequency, sample_count);
+    int error = write_tone(temporary_fd, frequency, sample_count);
     // The data reach the disk before the name does, so that a crash just
     // after the rename cannot leave an empty file. A file system that cannot
     // sync (EINVAL) is no failure of the file.
@@ -210,7 +210,7 @@ bool replace_file(const char* path, const opened_output& out, int temporary_fd, 
 // The tone through the descriptor already open, from the start of the file.
 // A regular file is locked first, so that two runs take turns instead of
 // mixing, then truncated; devices and FIFOs are written as they are.
-bool write_in_place(const char* path, const opened_output& out, const wav_header& header, double frequency,
+bool write_in_place(const char* path, const opened_output& out, double frequency,
                     std::int32_t sample_count)
 {
     if (S_ISREG(out.status.st_mode)) {
@@ -226,7 +226,7 @@ bool write_in_place(const char* path, const opened_output& out, const wav_header
         if (ftruncate(out.fd, 0) != 0)
             return conclude("cannot write", path, errno);
     }
-    int error = write_tone(out.fd, header, frequency, sample_count);
+    int error = write_tone(out.fd, frequency, sample_count);
     if (error != 0)
         return conclude("cannot write", path, error);  // while the descriptor is open, so it can be emptied
     if (close(out.fd) != 0 && errno != EINTR)
@@ -236,7 +236,7 @@ bool write_in_place(const char* path, const opened_output& out, const wav_header
 
 // An open descriptor, written as it is: not reopened, so an appending caller
 // keeps what came before; never removed or emptied.
-bool write_descriptor(const char* path, int fd, const wav_header& header, double frequency,
+bool write_descriptor(const char* path, int fd, double frequency,
                       std::int32_t sample_count)
 {
     const int flags = fcntl(fd, F_GETFL);
@@ -244,7 +244,7 @@ bool write_descriptor(const char* path, int fd, const wav_header& header, double
         report("cannot open", path, EBADF);
         return false;
     }
-    int error = write_tone(fd, header, frequency, sample_count);
+    int error = write_tone(fd, frequency, sample_count);
     if (close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
     return conclude("cannot write", path, error);
@@ -252,12 +252,12 @@ bool write_descriptor(const char* path, int fd, const wav_header& header, double
 
 }  // namespace
 
-bool write_tone_file(const char* path, const wav_header& header, double frequency, std::int32_t sample_count)
+bool write_tone_file(const char* path, double frequency, std::int32_t sample_count)
 {
     catch_interruptions();
     const named_output named = named_descriptor(path);
     if (named.descriptor >= 0)
-        return write_descriptor(path, named.descriptor, header, frequency, sample_count);
+        return write_descriptor(path, named.descriptor, frequency, sample_count);
     const opened_output out = open_output(path);
     if (out.fd < 0) {
         report("cannot open", path, out.error);
@@ -266,19 +266,19 @@ bool write_tone_file(const char* path, const wav_header& header, double frequenc
     // Through another process's descriptor link, or where no directory
     // holds the file (deleted meanwhile): there is no name to rename over.
     if (!S_ISREG(out.status.st_mode) || named.through_link || out.place.directory_fd < 0 || !rename_can_work(out))
-        return write_in_place(path, out, header, frequency, sample_count);
+        return write_in_place(path, out, frequency, sample_count);
     std::string temporary;
     const int temporary_fd = create_temporary(out.place.directory_fd, temporary);
     if (temporary_fd < 0 && (errno == EACCES || errno == EPERM))  // a directory this user may not write
-        return write_in_place(path, out, header, frequency, sample_count);
+        return write_in_place(path, out, frequency, sample_count);
     if (temporary_fd < 0)
         return conclude("cannot create a temporary file beside", path, errno);
     if (!carry_attributes(out.fd, out.status, temporary_fd)) {
         discard_temporary(out.place.directory_fd, temporary, temporary_fd);
-        return write_in_place(path, out, header, frequency, sample_count);
+        return write_in_place(path, out, frequency, sample_count);
     }
     close(out.fd);
-    return replace_file(path, out, temporary_fd, temporary, header, frequency, sample_count);
+    return replace_file(path, out, temporary_fd, temporary, frequency, sample_count);
 }
 
 }  // namespace puretone

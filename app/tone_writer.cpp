@@ -1,15 +1,14 @@
-// Samples are made a chunk at a time into one buffer and written with
-// write(2): large writes, no stdio, and every failure seen where it happens.
+// Samples come from libpuretone, as any user gets them, a chunk at a time
+// into one buffer, and are written with write(2): large writes, no stdio,
+// and every failure seen where it happens.
 #include "tone_writer.hpp"
 
-#include "wav/sine_stream.hpp"
+#include <puretone/puretone.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <poll.h>
-#include <span>
 #include <unistd.h>
 
 namespace puretone {
@@ -44,20 +43,19 @@ int write_all(int fd, const unsigned char* data, std::size_t size)
 
 }  // namespace
 
-int write_tone(int fd, const wav_header& header, double frequency, std::int32_t sample_count)
+int write_tone(int fd, double frequency, std::int32_t sample_count)
 {
-    // 12 + 24 + 8 header bytes, in file order.
     std::array<unsigned char, 44> head;
-    std::memcpy(head.data(), header.riff.data(), 12);
-    std::memcpy(head.data() + 12, header.fmt.data(), 24);
-    std::memcpy(head.data() + 36, header.data.data(), 8);
+    if (puretone_wav_header(sample_count, head.data()) != PURETONE_OK)
+        return EINVAL;  // the caller checked the duration: not reached
     if (const int error = write_all(fd, head.data(), head.size()))
         return error;
     static std::array<std::int16_t, chunk_samples> samples;
     static std::array<unsigned char, 2 * chunk_samples> bytes;
     for (std::int32_t first = 0; first < sample_count;) {
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(chunk_samples, sample_count - first));
-        sine_samples(first, frequency, std::span(samples).first(count));
+        if (puretone_samples(frequency, first, static_cast<std::int64_t>(count), samples.data()) != PURETONE_OK)
+            return EINVAL;  // a whole frequency of 32 bits and N <= 2^31: not reached
         for (std::size_t k = 0; k < count; ++k) {  // little-endian, whatever the host
             const auto bits = static_cast<std::uint16_t>(samples[k]);
             bytes[2 * k] = static_cast<unsigned char>(bits & 0xFF);

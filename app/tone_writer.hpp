@@ -2,15 +2,13 @@
 // to back in one pass and fixed memory.
 #pragma once
 
-#include "wav/wav_header.hpp"
-
 #include <cstdint>
 
 namespace puretone {
 
-// Writes the 44 header bytes and sample_count samples, two bytes each, low
+// Writes the 44 header bytes and sample_count (0 to 2147449500) samples, two bytes each, low
 // byte first, at the descriptor's position. A descriptor left non-blocking
 // is waited on, not given up. 0, or the errno of the first failure.
-int write_tone(int fd, const wav_header& header, double frequency, std::int32_t sample_count);
+int write_tone(int fd, double frequency, std::int32_t sample_count);
 
 }  // namespace puretone

@@ -22,7 +22,7 @@ std::vector<short> write_and_read(double frequency, std::int32_t sample_count, S
         ("puretone_reader_" + std::to_string(getpid()) + ".wav");
     const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(out, 0);
-    EXPECT_EQ(puretone::write_tone(out, puretone::build_wav_header(sample_count), frequency, sample_count), 0);
+    EXPECT_EQ(puretone::write_tone(out, frequency, sample_count), 0);
     EXPECT_EQ(close(out), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
 
