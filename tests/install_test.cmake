@@ -6,7 +6,11 @@
 # clean; the license and changelog are beside the other documentation.
 #
 #   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -DLIBDIR=<lib dir>
-#         -DSOURCE_DIR=<consumer project> -DCONSUMERS=<ON|OFF> -DSHARED=<ON|OFF> -P install_test.cmake
+#         -DSOURCE_DIR=<consumer project> -DCONSUMERS=<ON|OFF> -DSHARED=<ON|OFF>
+#         [-DCONSUMER_FLAGS=<flags>] -P install_test.cmake
+#
+# CONSUMER_FLAGS: what a consumer must add to link this build, such as the
+# sanitizer runtime of a sanitized library.
 
 function(run_clean what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -55,7 +59,8 @@ if(CONSUMERS)
   set(consumer_build "${PREFIX}/consumer-build")
   foreach(step IN ITEMS configure build)
     if(step STREQUAL configure)
-      set(command -S "${SOURCE_DIR}" -B "${consumer_build}" -DCMAKE_PREFIX_PATH=${PREFIX})
+      set(command -S "${SOURCE_DIR}" -B "${consumer_build}" -DCMAKE_PREFIX_PATH=${PREFIX}
+          "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}" "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
     else()
       set(command --build "${consumer_build}")
     endif()
