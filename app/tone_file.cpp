@@ -122,6 +122,28 @@ opened_output open_output(const char* path)
     return out;
 }
 
+// The mount a descriptor's file is on, or 0 where that cannot be told.
+// statx gives it since Linux 5.8; some emulators (qemu-user) set the mask
+// bit yet leave the field 0, so 0 is taken as unknown, and the kernel's
+// fdinfo (since 3.15) is asked instead.
+unsigned long long mount_id(int fd)
+{
+    struct statx status{};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID) != 0
+        && status.stx_mnt_id != 0)
+        return status.stx_mnt_id;
+    unsigned long long id = 0;
+    const std::string info = "/proc/self/fdinfo/" + std::to_string(fd);
+    if (std::FILE* file = std::fopen(info.c_str(), "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, file) != nullptr)
+            if (std::sscanf(line, "mnt_id: %llu", &id) == 1)
+                break;
+        std::fclose(file);
+    }
+    return id;
+}
+
 // Whether renaming a new file over the opened one can work at all, judged
 // before anything is written: not in a sticky directory where the file is
 // another user's (unless this process is privileged), and not when the file
@@ -134,11 +156,9 @@ bool rename_can_work(const opened_output& out)
     const uid_t user = geteuid();
     if ((directory.st_mode & S_ISVTX) != 0 && out.status.st_uid != user && directory.st_uid != user && user != 0)
         return false;
-    struct statx file_mount{}, directory_mount{};
-    if (statx(out.fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &file_mount) == 0
-        && statx(out.place.directory_fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &directory_mount) == 0
-        && (file_mount.stx_mask & directory_mount.stx_mask & STATX_MNT_ID) != 0)
-        return file_mount.stx_mnt_id == directory_mount.stx_mnt_id;
+    const unsigned long long file_mount = mount_id(out.fd), directory_mount = mount_id(out.place.directory_fd);
+    if (file_mount != 0 && directory_mount != 0)
+        return file_mount == directory_mount;
     return directory.st_dev == out.status.st_dev;
 }
 
