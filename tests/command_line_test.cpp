@@ -174,14 +174,20 @@ struct kernel_setting {
     ~kernel_setting() { std::ofstream(path) << before; }
 };
 
-// A POSIX access or default ACL as the kernel stores it: a version, then
-// (tag, permissions, id) entries.
+// A POSIX access or default ACL as the kernel stores it, little-endian on
+// every host: a 32-bit version 2, then entries of a 16-bit tag, 16-bit
+// permissions and a 32-bit id.
 std::string acl(std::initializer_list<std::array<std::uint32_t, 3>> entries)
 {
-    std::string bytes("\x02\0\0\0", 4);
+    std::string bytes;
+    const auto append_le32 = [&bytes](std::uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<char>(value >> shift & 0xff));
+    };
+    append_le32(2);
     for (const auto& [tag, permissions, id] : entries) {
-        const std::uint32_t fields[] = {tag | permissions << 16, id};
-        bytes.append(reinterpret_cast<const char*>(fields), sizeof fields);  // little-endian hosts only
+        append_le32(tag | permissions << 16);
+        append_le32(id);
     }
     return bytes;
 }
