@@ -1,14 +1,19 @@
-// Samples per second of the scalar path (one C library sine per sample) and
-// of the block path (the vector sine where it is built in), over the same
-// indices: 440 Hz, 11025 Hz (half the samples are peaks), and 2147483647 Hz
-// with far angles, about 1e14 and about 6.6e14 (the end of the longest
-// file), which the block path reduces by whole turns first.
+// Samples per second of the scalar path (one C library sine per sample), of
+// the block path (the vector sine where it is built in), and of the public
+// C API over the same indices: 440 Hz, 11025 Hz (half the samples are
+// peaks), and 2147483647 Hz with far angles, about 1e14 and about 6.6e14
+// (the end of the longest file), which the block path reduces by whole
+// turns first. The API runs in the windows the program asks for (32768
+// samples) and in windows of one block, where each call starts without the
+// previous block's hint about cosines.
+#include "puretone/puretone.h"
 #include "wav/sine_stream.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -37,6 +42,21 @@ void block_path(benchmark::State& state, double frequency, std::int32_t first)
     state.SetItemsProcessed(state.iterations() * run);
 }
 
+void api_path(benchmark::State& state, double frequency, std::int32_t first)
+{
+    const auto window = static_cast<std::int32_t>(state.range(0));
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(window));
+    for (auto _ : state) {
+        for (std::int32_t i = first; i < first + run; i += window) {
+            if (puretone_samples(frequency, i, window, samples.data()) != PURETONE_OK)
+                state.SkipWithError("puretone_samples refused a valid window");
+            benchmark::DoNotOptimize(samples.data());
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * run);
+}
+
 constexpr std::int32_t mid_file = 13230000;             // 300 s into a tone
 constexpr std::int32_t angle_1e14 = 326000000;          // t about 9.98e13 at 2147483647 Hz
 constexpr std::int32_t end_of_longest = 2147449500 - run;  // t about 6.6e14
@@ -45,11 +65,14 @@ constexpr std::int32_t end_of_longest = 2147449500 - run;  // t about 6.6e14
 
 BENCHMARK_CAPTURE(scalar_path, 440_Hz, 440.0, mid_file);
 BENCHMARK_CAPTURE(block_path, 440_Hz, 440.0, mid_file);
+BENCHMARK_CAPTURE(api_path, 440_Hz, 440.0, mid_file)->Arg(32768)->Arg(puretone::block_samples);
 BENCHMARK_CAPTURE(scalar_path, 11025_Hz, 11025.0, mid_file);
 BENCHMARK_CAPTURE(block_path, 11025_Hz, 11025.0, mid_file);
+BENCHMARK_CAPTURE(api_path, 11025_Hz, 11025.0, mid_file)->Arg(32768)->Arg(puretone::block_samples);
 BENCHMARK_CAPTURE(scalar_path, 2147483647_Hz_1e14, 2147483647.0, angle_1e14);
 BENCHMARK_CAPTURE(block_path, 2147483647_Hz_1e14, 2147483647.0, angle_1e14);
 BENCHMARK_CAPTURE(scalar_path, 2147483647_Hz_end, 2147483647.0, end_of_longest);
 BENCHMARK_CAPTURE(block_path, 2147483647_Hz_end, 2147483647.0, end_of_longest);
+BENCHMARK_CAPTURE(api_path, 2147483647_Hz_end, 2147483647.0, end_of_longest)->Arg(32768)->Arg(puretone::block_samples);
 
 BENCHMARK_MAIN();

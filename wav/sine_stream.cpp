@@ -226,9 +226,30 @@ std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int1
 
 #endif
 
+namespace {
+
+// Whether more than one sample in 8 lands on a peak, so that even a call's
+// first block pays for its cosines in the vector pass (a short window far
+// into a tone has no block before it to tell). Sample i is at a peak when
+// r*i is an odd integer, with r = 4f/44100 = p/q in lowest terms: that is
+// one sample in 2q where p is odd, none where p is even, so only q <= 3
+// counts. Frequencies near these (a drifting peak) are left to the blocks'
+// own counts. Only speed depends on this: samples are the same either way.
+bool peaks_are_frequent(double frequency)
+{
+    for (const double q : {1.0, 2.0, 3.0}) {
+        const double turns = 4.0 * q * std::fabs(frequency) / 44100.0;  // r*q
+        if (turns == std::floor(turns))
+            return std::fmod(turns, 2.0) == 1.0;  // the first integer r*q has the least q
+    }
+    return false;
+}
+
+}  // namespace
+
 void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
 {
-    bool with_cosines = false;
+    bool with_cosines = peaks_are_frequent(frequency);
     // Advance by what is left, never past the end: no index overflows.
     for (std::size_t done = 0; done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);
