@@ -7,7 +7,7 @@
 #
 #   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -DLIBDIR=<lib dir>
 #         -DSOURCE_DIR=<consumer project> -DCONSUMERS=<ON|OFF> -DSHARED=<ON|OFF>
-#         [-DCONSUMER_FLAGS=<flags>] -P install_test.cmake
+#         -DSTATIC=<ON|OFF> [-DCONSUMER_FLAGS=<flags>] -P install_test.cmake
 #
 # CONSUMER_FLAGS: what a consumer must add to link this build, such as the
 # sanitizer runtime of a sanitized library.
@@ -60,7 +60,7 @@ if(CONSUMERS)
   foreach(step IN ITEMS configure build)
     if(step STREQUAL configure)
       set(command -S "${SOURCE_DIR}" -B "${consumer_build}" -DCMAKE_PREFIX_PATH=${PREFIX}
-          "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}" "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
+          "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}" "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}" -DPURETONE_STATIC=${STATIC})
     else()
       set(command --build "${consumer_build}")
     endif()
