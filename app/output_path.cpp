@@ -46,8 +46,19 @@ int plain_descriptor_name(std::string_view path)
     return -1;
 }
 
-std::string directory_of(std::string_view path);
-std::string name_of(std::string_view path);
+std::string directory_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+}
+
+std::string name_of(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
 
 // Whether resolving `path` goes through a descriptor link ("magic link" in
 // the kernel's words): 1 yes, 0 no, -1 the kernel cannot tell. openat2
@@ -71,20 +82,6 @@ int through_descriptor_link(const char* path)
     static_cast<void>(path);
     return -1;
 #endif
-}
-
-std::string directory_of(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return ".";
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
-}
-
-std::string name_of(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 bool same_directory(const std::string& path, const struct stat& status)

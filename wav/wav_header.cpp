@@ -1,4 +1,4 @@
-// Builds and writes the 44-byte header. Multi-byte fields are stored one byte
+// Builds the 44-byte header. Multi-byte fields are stored one byte
 // at a time, least significant first, so the bytes never depend on the host.
 #include "wav_header.hpp"
 
@@ -52,13 +52,6 @@ wav_header build_wav_header(std::int32_t sample_count)
     put_tag(header.data, 0, "data");
     put_u32_le(header.data, 4, data_size);
     return header;
-}
-
-bool write_wav_header(std::FILE* out, const wav_header& header)
-{
-    return std::fwrite(header.riff.data(), header.riff.size(), 1, out) == 1
-        && std::fwrite(header.fmt.data(), header.fmt.size(), 1, out) == 1
-        && std::fwrite(header.data.data(), header.data.size(), 1, out) == 1;
 }
 
 }  // namespace puretone

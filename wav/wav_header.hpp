@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 
 namespace puretone {
 
@@ -25,9 +24,5 @@ struct wav_header {
 // Fills the three records for `sample_count` samples. The size fields hold
 // the low 32 bits of 2*N + 36 and 2*N, exact for every N in 0..2147449500.
 wav_header build_wav_header(std::int32_t sample_count);
-
-// Writes the records in file order: 12 + 24 + 8 bytes. False when a write
-// fails; errno then says why.
-bool write_wav_header(std::FILE* out, const wav_header& header);
 
 }  // namespace puretone
