@@ -1,13 +1,14 @@
 # Installs the build into a fresh prefix, as a user would, and uses what was
 # installed: the program writes a tone of the right size with no ldconfig
-# and no LD_LIBRARY_PATH; the library exports only its API; two outside
+# and no LD_LIBRARY_PATH, and so does the Python module where it is built;
+# the library exports only its API; two outside
 # projects build against it, by find_package and by pkg-config, and run; the
 # manual pages are where man(1) looks and, when mandoc is at hand, lint
 # clean; the license and changelog are beside the other documentation.
 #
 #   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -DLIBDIR=<lib dir>
 #         -DSOURCE_DIR=<consumer project> -DCONSUMERS=<ON|OFF> -DSHARED=<ON|OFF>
-#         -DSTATIC=<ON|OFF> [-DCONSUMER_FLAGS=<flags>] -P install_test.cmake
+#         -DSTATIC=<ON|OFF> [-DCONSUMER_FLAGS=<flags>] [-DPYTHON=<python3>] -P install_test.cmake
 #
 # CONSUMER_FLAGS: what a consumer must add to link this build, such as the
 # sanitizer runtime of a sanitized library.
@@ -43,6 +44,15 @@ run_clean("the installed puretone" "${program}" "${PREFIX}/tone.wav" 1000 2)
 file(SIZE "${PREFIX}/tone.wav" size)
 if(NOT size EQUAL 176444)
   message(FATAL_ERROR "the installed puretone wrote ${size} bytes, not 176444")
+endif()
+
+# The Python module, from the prefix's dist-packages: the same bytes.
+if(PYTHON)
+  run_clean("the installed Python module" "${CMAKE_COMMAND}" -E env
+    "PYTHONPATH=${PREFIX}/lib/python3/dist-packages" "${PYTHON}" -B -c
+    "import pathlib, puretone, sys; made = puretone.wav_header(88200) + puretone.tone(1000, 2).astype('<i2').tobytes(); \
+sys.exit(0 if made == pathlib.Path(sys.argv[1]).read_bytes() else 'the module differs from the program')"
+    "${PREFIX}/tone.wav")
 endif()
 
 # Only the API is exported: every defined dynamic symbol is puretone_*.

@@ -44,8 +44,8 @@ enum {
  * out[0 .. count - 1]. Any finite frequency with |frequency| <= 2^31, whole
  * or not; start >= 0, count >= 0, start + count <= 2^31; out may be NULL
  * only when count is 0. The checks run in that order, the buffer last, so
- * a NULL buffer validates a request without writing. A window far into a tone costs what one at its start
- * costs. */
+ * a NULL buffer validates a request without writing. A window far into a
+ * tone costs what one at its start costs. */
 PURETONE_API int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* out);
 
 /* The 44-byte RIFF/WAVE header of a mono, 16-bit, 44100 Hz file of

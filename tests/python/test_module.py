@@ -1,0 +1,101 @@
+"""The Python module against the program's files and the C library.
+
+Run by CTest with PYTHONPATH at the built package, PURETONE_BINARY the
+program and PURETONE_LIBRARY the shared library (absent for a static one).
+"""
+import ctypes
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import puretone
+
+PROGRAM = os.environ["PURETONE_BINARY"]
+
+
+def program_file(tmp_path, frequency, seconds):
+    path = tmp_path / "tone.wav"
+    subprocess.run([PROGRAM, str(path), str(frequency), str(seconds)], check=True)
+    return path.read_bytes()
+
+
+@pytest.mark.parametrize(
+    "frequency, seconds",
+    [(440, 2), (11025, 1), (-3675, 1), (1000003, 1), (2147483647, 1), (-2147483648, 1), (0, 1), (440, 0)],
+)
+def test_tone_and_header_are_the_program_file(tmp_path, frequency, seconds):
+    tone = puretone.tone(frequency, seconds)
+    assert tone.dtype == np.int16 and tone.shape == (seconds * 44100,)
+    made = puretone.wav_header(tone.size) + tone.astype("<i2").tobytes()
+    assert made == program_file(tmp_path, frequency, seconds)
+
+
+@pytest.mark.parametrize(
+    "frequency, start, count",
+    [(440.5, 0, 1000), (11025, 2147483648 - 4096, 4096), (-2147483648.0, 1999999999, 3000), (0.001, 123456789, 10)],
+)
+def test_windows_are_the_c_library_samples(frequency, start, count):
+    library = os.environ.get("PURETONE_LIBRARY")
+    if not library:
+        pytest.skip("the library is static: no shared object to load")
+    c = ctypes.CDLL(library)
+    c.puretone_samples.argtypes = [ctypes.c_double, ctypes.c_int64, ctypes.c_int64, ctypes.c_void_p]
+    expected = np.zeros(count, dtype=np.int16)
+    assert c.puretone_samples(frequency, start, count, expected.ctypes.data) == 0
+    np.testing.assert_array_equal(puretone.samples(frequency, count, start), expected)
+
+
+def test_a_window_is_the_slice_of_the_whole_tone_and_out_is_filled_in_place():
+    whole = puretone.tone(11025, 2)
+    assert np.array_equal(puretone.samples(11025, 5000, start=70000), whole[70000:75000])
+    out = np.full(5000, 7, dtype=np.int16)
+    assert puretone.samples(np.float32(11025), np.uint16(5000), np.int64(70000), out=out) is out
+    assert np.array_equal(out, whole[70000:75000])
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: puretone.samples(float("nan"), 1), "frequency"),
+        (lambda: puretone.samples(float("-inf"), 1), "frequency"),
+        (lambda: puretone.samples(2147483648.5, 1), "frequency"),
+        (lambda: puretone.samples(10**400, 1), "frequency"),
+        (lambda: puretone.samples(440, 1, -1), "start"),
+        (lambda: puretone.samples(440, -1), "count"),
+        (lambda: puretone.samples(440, 2, 2147483647), "past index"),
+        (lambda: puretone.samples(440, 1, 2**70), "past index"),
+        (lambda: puretone.tone(440, 48696), "seconds=48696: "),
+        (lambda: puretone.tone(440, -1), "seconds=-1: "),
+        (lambda: puretone.wav_header(2147483630), "sample count"),
+        (lambda: puretone.samples(440, 3, out=np.zeros(4, dtype=np.int16)), "shape"),
+        (lambda: puretone.samples(440, 3, out=np.zeros(6, dtype=np.int16)[::2]), "contiguous"),
+    ],
+)
+def test_bad_values_raise_value_error_with_the_library_message(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: puretone.samples("440", 1),
+        lambda: puretone.samples(440, 1.0),
+        lambda: puretone.samples(440, 1, np.float64(2)),
+        lambda: puretone.tone(440, 1.5),
+        lambda: puretone.wav_header("44"),
+        lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=np.int32)),
+        lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=">i2")),
+        lambda: puretone.samples(440, 2, out=[0, 0]),
+    ],
+)
+def test_wrong_types_raise_type_error(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+def test_version_is_the_program_version():
+    printed = subprocess.run([PROGRAM, "--version"], check=True, capture_output=True, text=True).stdout
+    assert printed.split()[1] == puretone.__version__
