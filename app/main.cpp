@@ -2,8 +2,10 @@
 //
 // Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone at
 // phase zero. Exit status: 0 on success and for the usage line, 1 when the
-// output cannot be opened or written, 2 for an argument out of range.
+// output cannot be opened or written, 2 for an argument out of range or a
+// PURETONE_THREADS that is not a thread count.
 #include "app/command_line.hpp"
+#include "app/thread_count.hpp"
 #include "app/tone_file.hpp"
 
 #include <cstdint>
@@ -17,9 +19,13 @@ int main(int argc, char** argv)
     const auto request = puretone::read_command_line(argc, argv);
     if (!request)
         return 2;
+    const auto threads = puretone::read_thread_setting();
+    if (!threads)
+        return 2;
     // 44100 samples a second; at most 2147449500, as the duration was checked.
-    const std::int32_t sample_count = request->seconds * 44100;
-    if (!puretone::write_tone_file(request->path, request->frequency, sample_count))
+    const puretone::tone_spec tone{request->frequency, request->seconds * 44100, threads->threads,
+                                   threads->requested};
+    if (!puretone::write_tone_file(request->path, tone))
         return 1;
     return 0;
 }

@@ -1,7 +1,7 @@
 // The output file, owned from open to close.
 #pragma once
 
-#include <cstdint>
+#include "tone_writer.hpp"
 
 namespace puretone {
 
@@ -15,6 +15,6 @@ namespace puretone {
 // On failure prints one line on standard error and returns false; a file
 // being replaced is then untouched, and a file this run created is gone. A
 // caught signal takes back the same way, then ends the process.
-bool write_tone_file(const char* path, double frequency, std::int32_t sample_count);
+bool write_tone_file(const char* path, const tone_spec& tone);
 
 }  // namespace puretone

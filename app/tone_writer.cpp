@@ -1,7 +1,9 @@
-// Samples come from libpuretone, as any user gets them, a chunk at a time
-// into one buffer, and are written with write(2): large writes, no stdio,
-// and every failure seen where it happens.
+// Samples come from libpuretone, as any user gets them, in chunks made in
+// order (on worker threads for long tones), and are written with write(2):
+// large writes, no stdio, and every failure seen where it happens.
 #include "tone_writer.hpp"
+
+#include "sample_pipeline.hpp"
 
 #include <puretone/puretone.h>
 
@@ -14,9 +16,9 @@
 namespace puretone {
 namespace {
 
-// 64 KiB a write: at the speed samples are made, the number of write calls
-// shows in the run time; larger gains nothing measurable.
-constexpr std::size_t chunk_samples = 32768;
+// Tones shorter than this are made without workers: about 20 s, which one
+// core makes in some 15 ms, against some 0.1 ms to start and end threads.
+constexpr std::int32_t shortest_parallel_tone = 1 << 20;
 
 // All of `size` bytes, or the errno of the failure. EAGAIN comes from a
 // descriptor its opener made non-blocking (a shared pipe or terminal):
@@ -41,31 +43,22 @@ int write_all(int fd, const unsigned char* data, std::size_t size)
     return 0;
 }
 
+int write_chunk(void* fd, const unsigned char* bytes, std::size_t size)
+{
+    return write_all(*static_cast<int*>(fd), bytes, size);
+}
+
 }  // namespace
 
-int write_tone(int fd, double frequency, std::int32_t sample_count)
+int write_tone(int fd, const tone_spec& tone)
 {
     std::array<unsigned char, 44> head;
-    if (puretone_wav_header(sample_count, head.data()) != PURETONE_OK)
+    if (puretone_wav_header(tone.sample_count, head.data()) != PURETONE_OK)
         return EINVAL;  // the caller checked the duration: not reached
     if (const int error = write_all(fd, head.data(), head.size()))
         return error;
-    static std::array<std::int16_t, chunk_samples> samples;
-    static std::array<unsigned char, 2 * chunk_samples> bytes;
-    for (std::int32_t first = 0; first < sample_count;) {
-        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(chunk_samples, sample_count - first));
-        if (puretone_samples(frequency, first, static_cast<std::int64_t>(count), samples.data()) != PURETONE_OK)
-            return EINVAL;  // a whole frequency of 32 bits and N <= 2^31: not reached
-        for (std::size_t k = 0; k < count; ++k) {  // little-endian, whatever the host
-            const auto bits = static_cast<std::uint16_t>(samples[k]);
-            bytes[2 * k] = static_cast<unsigned char>(bits & 0xFF);
-            bytes[2 * k + 1] = static_cast<unsigned char>(bits >> 8);
-        }
-        if (const int error = write_all(fd, bytes.data(), 2 * count))
-            return error;
-        first += static_cast<std::int32_t>(count);
-    }
-    return 0;
+    const int threads = tone.threads_requested || tone.sample_count >= shortest_parallel_tone ? tone.threads : 1;
+    return make_in_order(tone.frequency, tone.sample_count, threads, write_chunk, &fd);
 }
 
 }  // namespace puretone

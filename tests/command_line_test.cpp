@@ -1,6 +1,7 @@
 // The program run as a user runs it, and the reading of its numbers.
 #include "app/command_line.hpp"
 #include "app/printable.hpp"
+#include "app/thread_count.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <iostream>
 #include <thread>
 #include <grp.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -50,6 +52,7 @@ struct run_options {
     std::string cwd;                    // the run's working directory, if set
     int fd3 = -1;                       // given to the run as its descriptor 3
     bool nonblocking_output = false;    // standard output left O_NONBLOCK
+    std::vector<std::string> env;       // "NAME=value" added to the run's environment
 };
 
 struct started_run {
@@ -87,6 +90,8 @@ started_run start(const std::vector<std::string>& args, const run_options& optio
             dup2(options.fd3, 3);
         if (options.nonblocking_output)
             fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
+        for (const std::string& setting : options.env)
+            putenv(const_cast<char*>(setting.c_str()));
         if ((!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             || (options.user != 0 && (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0)))
             _exit(126);
@@ -141,6 +146,16 @@ std::vector<std::string> names_in(const fs::path& dir)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The threads a running process has now, from /proc.
+int threads_of(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0)
+            return std::stoi(line.substr(8));
+    return 0;
 }
 
 class cli : public testing::Test {
@@ -212,6 +227,28 @@ TEST(command_line, leading_integer_reads_like_atoi_and_refuses_overflow)
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::leading_integer(c.text), c.value) << '"' << c.text << '"';
+}
+
+// Unset, the thread count is the CPUs this process may run on: in a child
+// held to one CPU, one; here, no more than the affinity mask allows.
+TEST(thread_count, follows_the_affinity_mask)
+{
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    EXPECT_TRUE(puretone::available_cpus() >= 1 && puretone::available_cpus() <= CPU_COUNT(&allowed));
+    int first = 0;
+    while (!CPU_ISSET(first, &allowed))
+        ++first;
+    const pid_t child = fork();
+    if (child == 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        _exit(sched_setaffinity(0, sizeof one, &one) == 0 && puretone::available_cpus() == 1 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(cli, no_path_prints_the_usage_line_on_standard_output)
@@ -348,8 +385,36 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
             EXPECT_EQ(r.status, 2) << numbers.back();
             EXPECT_TRUE(one_error_line(r.err) && r.err.find(numbers.back()) != std::string::npos) << r.err;
         }
+    // A thread count must be a whole number from 1 to 1024, and nothing else.
+    for (const char* threads : {"0", "-1", "+2", " 2", "2x", "", "1025", "99999999999", "2\n"})
+        for (const char* name : {"keep.wav", "new.wav"}) {
+            run_options options;
+            options.env = {std::string("PURETONE_THREADS=") + threads};
+            const run_result r = run({path(name), "440", "1"}, options);
+            EXPECT_EQ(r.status, 2) << threads;
+            EXPECT_TRUE(one_error_line(r.err) && r.err.find("PURETONE_THREADS") != std::string::npos) << r.err;
+        }
     EXPECT_EQ(read_file(path("keep.wav")), "keep");
     EXPECT_FALSE(fs::exists(path("new.wav")));
+}
+
+// Chunks made on any number of threads make the same file, across chunk
+// boundaries and the short last chunk.
+TEST_F(cli, every_thread_count_writes_the_same_bytes)
+{
+    run_options alone;
+    alone.env = {"PURETONE_THREADS=1"};
+    ASSERT_EQ(run({path("one.wav"), "11025", "61"}, alone).status, 0);
+    const std::string one = read_file(path("one.wav"));
+    for (const char* threads : {"2", "3", "7", "1024"}) {
+        run_options options;
+        options.env = {std::string("PURETONE_THREADS=") + threads};
+        EXPECT_EQ(run({path("many.wav"), "11025", "61"}, options).status, 0);
+        EXPECT_TRUE(read_file(path("many.wav")) == one) << threads;
+        const run_result piped = run({"-", "11025", "61"}, options);
+        EXPECT_TRUE(piped.status == 0 && piped.out == one) << threads;
+    }
+    EXPECT_TRUE(run({"-", "11025", "61"}).out == one);  // as many as this machine has
 }
 
 TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
@@ -368,19 +433,22 @@ TEST_F(cli, reports_outputs_that_cannot_be_opened_or_written)
         {path("big.wav"), 100000, "File too large"},  // a replacement cut short
         {path("new.wav"), 100000, "File too large"},  // a new file cut short
         {path("link.wav"), 100000, "File too large"}, // a replacement through a link
+        {path("big.wav"), 3000000, "File too large"}, // refused at once where blocks are reserved
     };
     std::ofstream(path("big.wav")) << "old big";
     std::ofstream(path("target.wav")) << "old";
     fs::create_symlink("target.wav", path("link.wav"));
-    for (const auto& c : cases) {
-        run_options options;
-        options.file_size_limit = c.file_size_limit;
-        options.cwd = dir.string();
-        const run_result r = run({c.path}, options);
-        EXPECT_EQ(r.status, 1) << c.path;
-        EXPECT_TRUE(one_error_line(r.err) && r.err.find(c.reason) != std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
-    }
+    for (const char* threads : {"PURETONE_THREADS=1", "PURETONE_THREADS=3"})  // a failure stops the workers too
+        for (const auto& c : cases) {
+            run_options options;
+            options.file_size_limit = c.file_size_limit;
+            options.cwd = dir.string();
+            options.env = {threads};
+            const run_result r = run({c.path, "440", "60"}, options);
+            EXPECT_EQ(r.status, 1) << c.path;
+            EXPECT_TRUE(one_error_line(r.err) && r.err.find(c.reason) != std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "");
+        }
     // The old files whole, the link kept, and no temporary file left.
     EXPECT_EQ(read_file(path("big.wav")), "old big");
     EXPECT_EQ(read_file(path("target.wav")), "old");
@@ -423,16 +491,21 @@ TEST_F(cli, replaces_through_links_and_keeps_permission_bits)
 // and ends by that signal.
 TEST_F(cli, interrupted_run_leaves_the_old_file_and_nothing_else)
 {
+    int round = 0;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGPWR, SIGRTMIN,
                              SIGRTMAX}) {
         std::ofstream(path("t.wav")) << "old";
         run_options options;
+        const int threads = ++round % 2 == 0 ? 1 : 3;  // the caller alone, or with its workers
+        options.env = {"PURETONE_THREADS=" + std::to_string(threads)};
         options.during = [&](pid_t pid) {
             // Once the temporary file has grown: the run is in the middle.
             for (int tries = 0; tries < 2000; ++tries) {
                 for (const auto& name : names_in(dir))
-                    if (name != "t.wav" && fs::file_size(dir / name) > 100000)
+                    if (name != "t.wav" && fs::file_size(dir / name) > 100000) {
+                        EXPECT_EQ(threads_of(pid), threads) << signal;  // the main thread is one of them
                         return static_cast<void>(kill(pid, signal));
+                    }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             ADD_FAILURE() << "no temporary file grew";
@@ -580,18 +653,26 @@ TEST_F(cli, replaces_only_where_nothing_is_lost_else_writes_in_place)
 
 // No temporary file can be made for lack of inodes: a failure, and the old
 // file stays whole (it is never written in place for that).
-TEST_F(cli, no_room_for_a_temporary_file_leaves_the_old_file)
+// No inode for the temporary file, or no room for the whole tone (tmpfs
+// takes no reservation, so the writes fail part way, with workers running):
+// the old file is left as it was, and nothing else.
+TEST_F(cli, no_room_on_the_file_system_leaves_the_old_file)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root, to mount a file system";
     fs::create_directory(dir / "small");
-    ASSERT_EQ(mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "nr_inodes=2"), 0);
-    std::ofstream(dir / "small/t.wav") << "old";
-    const run_result r = run({(dir / "small/t.wav").string()});
-    EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("No space left") != std::string::npos) << r.err;
-    EXPECT_EQ(read_file(dir / "small/t.wav"), "old");
-    EXPECT_EQ(names_in(dir / "small"), std::vector<std::string>{"t.wav"});
-    EXPECT_EQ(umount((dir / "small").c_str()), 0);
+    for (const char* options : {"nr_inodes=2", "size=2m"}) {
+        ASSERT_EQ(mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, options), 0);
+        std::ofstream(dir / "small/t.wav") << "old";
+        run_options workers;
+        workers.env = {"PURETONE_THREADS=3"};
+        const run_result r = run({(dir / "small/t.wav").string(), "440", "60"}, workers);
+        EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("No space left") != std::string::npos)
+            << options << ": " << r.err;
+        EXPECT_EQ(read_file(dir / "small/t.wav"), "old");
+        EXPECT_EQ(names_in(dir / "small"), std::vector<std::string>{"t.wav"});
+        EXPECT_EQ(umount((dir / "small").c_str()), 0);
+    }
 }
 
 TEST_F(cli, concurrent_runs_on_one_path_leave_one_whole_tone)

@@ -16,13 +16,13 @@
 
 namespace {
 
-std::vector<short> write_and_read(double frequency, std::int32_t sample_count, SF_INFO& info)
+std::vector<short> write_and_read(double frequency, std::int32_t sample_count, SF_INFO& info, int threads = 1)
 {
     const auto path = std::filesystem::temp_directory_path() /
         ("puretone_reader_" + std::to_string(getpid()) + ".wav");
     const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(out, 0);
-    EXPECT_EQ(puretone::write_tone(out, frequency, sample_count), 0);
+    EXPECT_EQ(puretone::write_tone(out, {frequency, sample_count, threads, true}), 0);
     EXPECT_EQ(close(out), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
 
@@ -40,9 +40,10 @@ std::vector<short> write_and_read(double frequency, std::int32_t sample_count, S
 
 TEST(reader, sees_mono_pcm16_at_44100_with_every_sample)
 {
-    for (const std::int32_t sample_count : {88200, 1, 0}) {
+    // With workers too: chunks of 65536 samples, made on 3 threads.
+    for (const auto& [sample_count, threads] : {std::pair{88200, 1}, {1, 1}, {0, 1}, {200000, 3}}) {
         SF_INFO info;
-        const auto samples = write_and_read(1000, sample_count, info);
+        const auto samples = write_and_read(1000, sample_count, info, threads);
         EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
         EXPECT_EQ(info.samplerate, 44100);
         EXPECT_EQ(info.channels, 1);

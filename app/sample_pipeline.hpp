@@ -1,0 +1,24 @@
+// A tone's samples as little-endian bytes, made in chunks, on worker threads
+// where there are several, and handed over in order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace puretone {
+
+// Takes one chunk: bytes[0 .. size), the next in order. 0 to go on, or an
+// errno to stop.
+using chunk_consumer = int (*)(void* context, const unsigned char* bytes, std::size_t size);
+
+// Samples 0 .. sample_count - 1 of the tone at `frequency`, two bytes each,
+// low byte first, given to `consume` on the calling thread, in order. With
+// threads > 1, the caller and threads - 1 workers make chunks ahead while
+// the caller consumes, in bounded memory; the workers block every signal,
+// so the caller's handlers run on the caller's thread. Where no worker can
+// be started, the caller makes every chunk. Stops at the first nonzero
+// value of `consume` and returns it once no worker runs any more; 0 when
+// all is consumed.
+int make_in_order(double frequency, std::int32_t sample_count, int threads, chunk_consumer consume, void* context);
+
+}  // namespace puretone
