@@ -496,14 +496,15 @@ TEST_F(cli, interrupted_run_leaves_the_old_file_and_nothing_else)
                              SIGRTMAX}) {
         std::ofstream(path("t.wav")) << "old";
         run_options options;
-        const int threads = ++round % 2 == 0 ? 1 : 3;  // the caller alone, or with its workers
+        const int threads = ++round % 2 == 1 ? 1 : 3;  // the caller alone, or with two workers
         options.env = {"PURETONE_THREADS=" + std::to_string(threads)};
         options.during = [&](pid_t pid) {
             // Once the temporary file has grown: the run is in the middle.
             for (int tries = 0; tries < 2000; ++tries) {
                 for (const auto& name : names_in(dir))
                     if (name != "t.wav" && fs::file_size(dir / name) > 100000) {
-                        EXPECT_EQ(threads_of(pid), threads) << signal;  // the main thread is one of them
+                        // At least: the thread sanitizer adds one of its own to a run with workers.
+                        EXPECT_TRUE(threads == 1 ? threads_of(pid) == 1 : threads_of(pid) >= threads) << signal;
                         return static_cast<void>(kill(pid, signal));
                     }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -50,8 +50,10 @@ static_assert(sleef_error_bound + reduction_error_bound <= vector_error_bound / 
 // The loops around the vector sine get a copy for each instruction set,
 // chosen when the program loads. Division and multiplication round the same
 // on all of them, and -ffp-contract=off keeps FMA out of the wider copies,
-// so every copy gives the same bits.
-#if defined(__x86_64__) && defined(__ELF__)
+// so every copy gives the same bits. Not under the thread sanitizer: the
+// resolver that chooses runs while the program is relocated, before the
+// sanitizer's runtime is set up, and its instrumented code would crash.
+#if defined(__x86_64__) && defined(__ELF__) && !defined(__SANITIZE_THREAD__)
 #define PURETONE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define PURETONE_VECTOR_CLONES
