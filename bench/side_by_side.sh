@@ -7,11 +7,18 @@
 #  - at 2147483647 Hz and at 440 Hz over a long tone written to /dev/null,
 #    whose angles reach 2.7e14 at 20000 s: far angles against near ones;
 #  - when a scalar-only build is at hand (-DPURETONE_VECTOR=OFF), that build
-#    at 440 Hz, whose file must be byte-identical.
+#    at 440 Hz, whose file must be byte-identical;
+#  - against the floor: dd copying puretone's finished file to a new file on
+#    the same file system (bs=64k), and the long tone to /dev/null on one
+#    core (taskset -c 0) against all of them;
+#  - when an earlier binary is given, that binary on one core beside this
+#    one on one core, the same long tone;
+#  - once, after the rounds: the peak resident memory of the longest tone
+#    (48695 s) to /dev/null.
 #
 #   bench/side_by_side.sh [seconds (600)] [runs (5)] [puretone binary (build/puretone)]
 #                         [scalar-only binary (build-scalar/puretone, when built)]
-#                         [far-angle seconds (20000; 0 skips)]
+#                         [far-angle seconds (20000; 0 skips)] [earlier binary]
 #
 # sox and ffmpeg are timed when installed. Output goes to /dev/shm when it
 # exists, so the disk does not decide the figures.
@@ -24,6 +31,7 @@ puretone=${3:-$here/build/puretone}
 [ -x "$puretone" ] || { echo "side_by_side: no binary at $puretone; build first" >&2; exit 1; }
 scalar=${4:-$here/build-scalar/puretone}
 far_seconds=${5:-20000}
+before=${6:-}
 
 scratch=$(mktemp -d "$( [ -d /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}" )/puretone_bench.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -32,11 +40,17 @@ samples=$((seconds * 44100))
 declare -A command
 command[puretone_440]="$puretone $scratch/p.wav 440 $seconds"
 command[puretone_11025]="$puretone $scratch/q.wav 11025 $seconds"
-names=(puretone_440 puretone_11025)
+command[dd_copy]="dd if=$scratch/p.wav of=$scratch/d.wav bs=64k status=none"  # p.wav: written just before
+names=(puretone_440 dd_copy puretone_11025)
 if [ "$far_seconds" -gt 0 ]; then
   command[near_440]="$puretone /dev/null 440 $far_seconds"
   command[far_2147483647]="$puretone /dev/null 2147483647 $far_seconds"
-  names+=(near_440 far_2147483647)
+  command[one_core_440]="taskset -c 0 $puretone /dev/null 440 $far_seconds"
+  names+=(near_440 far_2147483647 one_core_440)
+  if [ -n "$before" ]; then
+    command[before_one_core_440]="taskset -c 0 $before /dev/null 440 $far_seconds"
+    names+=(before_one_core_440)
+  fi
 fi
 if [ -x "$scalar" ]; then
   command[scalar_440]="$scalar $scratch/c.wav 440 $seconds"
@@ -63,12 +77,12 @@ done
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "$seconds s tone ($far_seconds s for near_ and far_), $samples samples, median of $runs whole runs ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
+echo "$seconds s tone ($far_seconds s for near_, far_ and one_core_), $samples samples, median of $runs whole runs ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
 declare -A ns
 for name in "${names[@]}"; do
   m=$(echo "${times[$name]}" | median)
   n=$samples
-  case $name in near_*|far_*) n=$((far_seconds * 44100)) ;; esac
+  case $name in near_*|far_*|*one_core_*) n=$((far_seconds * 44100)) ;; esac
   ns[$name]=$(awk -v m="$m" -v n="$n" 'BEGIN { printf "%.2f", m * 1e9 / n }')
   printf '  %-15s %8.3f s  %7s ns/sample\n' "$name" "$m" "${ns[$name]}"
 done
@@ -77,9 +91,17 @@ for other in sox_440 ffmpeg_440; do
   [ -n "${ns[$other]:-}" ] && echo "  ${other%_440} / puretone at 440 Hz: $(ratio "${ns[$other]}" "${ns[puretone_440]}")x"
 done
 echo "  puretone 11025 Hz / 440 Hz: $(ratio "${ns[puretone_11025]}" "${ns[puretone_440]}")x"
+echo "  puretone 440 Hz / dd copying its file: $(ratio "${ns[puretone_440]}" "${ns[dd_copy]}")x"
+if [ -n "${ns[one_core_440]:-}" ]; then
+  echo "  puretone $far_seconds s to /dev/null, one core / all $(nproc): $(ratio "${ns[one_core_440]}" "${ns[near_440]}")x"
+  [ -n "${ns[before_one_core_440]:-}" ] &&
+    echo "  on one core, this / the earlier binary: $(ratio "${ns[one_core_440]}" "${ns[before_one_core_440]}")x"
+fi
 [ -n "${ns[far_2147483647]:-}" ] &&
   echo "  puretone $far_seconds s to /dev/null, 2147483647 Hz / 440 Hz: $(ratio "${ns[far_2147483647]}" "${ns[near_440]}")x"
 if [ -n "${ns[scalar_440]:-}" ]; then
   echo "  scalar-only / puretone at 440 Hz: $(ratio "${ns[scalar_440]}" "${ns[puretone_440]}")x"
   cmp -s "$scratch/p.wav" "$scratch/c.wav" || { echo "side_by_side: the scalar-only build wrote different bytes" >&2; exit 1; }
 fi
+rss=$(/usr/bin/time -f %M "$puretone" /dev/null 440 48695 2>&1 >/dev/null | tail -n 1)
+echo "  peak resident memory, 48695 s to /dev/null: $rss KiB"
