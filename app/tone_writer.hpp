@@ -15,8 +15,8 @@ struct tone_spec {
 
 // Writes the 44 header bytes and the samples, two bytes each, low byte
 // first, at the descriptor's position. Samples are made on tone.threads
-// workers, but for a short tone whose thread count was not asked for: its
-// threads would cost more to start than they save. A descriptor left
+// threads, this one among them, but for a short tone whose thread count
+// was not asked for: its threads would cost more to start than they save. A descriptor left
 // non-blocking is waited on, not given up. 0, or the errno of the first
 // failure, once every worker has stopped.
 int write_tone(int fd, const tone_spec& tone);
