@@ -23,8 +23,7 @@ int main(int argc, char** argv)
     if (!threads)
         return 2;
     // 44100 samples a second; at most 2147449500, as the duration was checked.
-    const puretone::tone_spec tone{request->frequency, request->seconds * 44100, threads->threads,
-                                   threads->requested};
+    const puretone::tone_plan tone{request->frequency, request->seconds * 44100, *threads};
     if (!puretone::write_tone_file(request->path, tone))
         return 1;
     return 0;

@@ -97,11 +97,11 @@ int available_cpus()
     return static_cast<int>(std::clamp(cpus, 1L, static_cast<long>(most_threads)));
 }
 
-std::optional<thread_setting> read_thread_setting()
+std::optional<int> read_thread_setting()
 {
     const char* text = std::getenv("PURETONE_THREADS");
     if (text == nullptr)
-        return thread_setting{available_cpus(), false};
+        return 0;
     int threads = 0;
     const char* digit = text;
     for (; *digit >= '0' && *digit <= '9' && threads <= most_threads; ++digit)
@@ -111,7 +111,7 @@ std::optional<thread_setting> read_thread_setting()
                      printable(text).c_str(), most_threads);
         return std::nullopt;
     }
-    return thread_setting{threads, true};
+    return threads;
 }
 
 }  // namespace puretone

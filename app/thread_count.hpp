@@ -10,15 +10,11 @@ namespace puretone {
 // a bound on what a typo can start.
 constexpr int most_threads = 1024;
 
-struct thread_setting {
-    int threads;      // 1 or more; 1 starts no thread at all
-    bool requested;   // set by PURETONE_THREADS, so used for any tone length
-};
-
 // PURETONE_THREADS if set (a whole number, 1 to most_threads, in decimal
-// digits alone), else available_cpus(). Empty after one line on standard
-// error when PURETONE_THREADS is set to anything else.
-std::optional<thread_setting> read_thread_setting();
+// digits alone), else 0: as many as available_cpus(), counted only where a
+// tone is long enough to use them. Empty after one line on standard error
+// when PURETONE_THREADS is set to anything else.
+std::optional<int> read_thread_setting();
 
 // The CPUs this process may run on: its affinity mask, lowered to a cgroup
 // CPU quota (cgroup v2 cpu.max, or v1 cpu.cfs_quota_us) where one is set

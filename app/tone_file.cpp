@@ -223,7 +223,7 @@ int reserve(int fd, std::int32_t sample_count)
 // The tone into the temporary file, renamed over the opened file once it is
 // whole, synced and closed.
 bool replace_file(const char* path, const opened_output& out, int temporary_fd, const std::string& temporary,
-                  const tone_spec& tone)
+                  const tone_plan& tone)
 {
     int error = reserve(temporary_fd, tone.sample_count);
     if (error == 0)
@@ -253,7 +253,7 @@ bool replace_file(const char* path, const opened_output& out, int temporary_fd, 
 // The tone through the descriptor already open, from the start of the file.
 // A regular file is locked first, so that two runs take turns instead of
 // mixing, then truncated; devices and FIFOs are written as they are.
-bool write_in_place(const char* path, const opened_output& out, const tone_spec& tone)
+bool write_in_place(const char* path, const opened_output& out, const tone_plan& tone)
 {
     if (S_ISREG(out.status.st_mode)) {
         // Blocks while another run writes: the signals are free meanwhile.
@@ -278,7 +278,7 @@ bool write_in_place(const char* path, const opened_output& out, const tone_spec&
 
 // An open descriptor, written as it is: not reopened, so an appending caller
 // keeps what came before; never removed or emptied.
-bool write_descriptor(const char* path, int fd, const tone_spec& tone)
+bool write_descriptor(const char* path, int fd, const tone_plan& tone)
 {
     const int flags = fcntl(fd, F_GETFL);
     if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) {
@@ -293,7 +293,7 @@ bool write_descriptor(const char* path, int fd, const tone_spec& tone)
 
 }  // namespace
 
-bool write_tone_file(const char* path, const tone_spec& tone)
+bool write_tone_file(const char* path, const tone_plan& tone)
 {
     catch_interruptions();
     const named_output named = named_descriptor(path);

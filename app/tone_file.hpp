@@ -15,6 +15,6 @@ namespace puretone {
 // On failure prints one line on standard error and returns false; a file
 // being replaced is then untouched, and a file this run created is gone. A
 // caught signal takes back the same way, then ends the process.
-bool write_tone_file(const char* path, const tone_spec& tone);
+bool write_tone_file(const char* path, const tone_plan& tone);
 
 }  // namespace puretone

@@ -4,6 +4,7 @@
 #include "tone_writer.hpp"
 
 #include "sample_pipeline.hpp"
+#include "thread_count.hpp"
 
 #include <puretone/puretone.h>
 
@@ -52,14 +53,16 @@ int write_chunk(void* fd, const unsigned char* bytes, std::size_t size)
 
 }  // namespace
 
-int write_tone(int fd, const tone_spec& tone)
+int write_tone(int fd, const tone_plan& tone)
 {
     std::array<unsigned char, 44> head;
     if (puretone_wav_header(tone.sample_count, head.data()) != PURETONE_OK)
         return EINVAL;  // the caller checked the duration: not reached
     if (const int error = write_all(fd, head.data(), head.size()))
         return error;
-    const int threads = tone.threads_requested || tone.sample_count >= shortest_parallel_tone ? tone.threads : 1;
+    int threads = tone.threads;
+    if (threads == 0)  // counted only where they can help
+        threads = tone.sample_count >= shortest_parallel_tone ? available_cpus() : 1;
     return make_in_order(tone.frequency, tone.sample_count, threads, write_chunk, &fd);
 }
 

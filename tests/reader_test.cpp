@@ -22,7 +22,7 @@ std::vector<short> write_and_read(double frequency, std::int32_t sample_count, S
         ("puretone_reader_" + std::to_string(getpid()) + ".wav");
     const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(out, 0);
-    EXPECT_EQ(puretone::write_tone(out, {frequency, sample_count, threads, true}), 0);
+    EXPECT_EQ(puretone::write_tone(out, {frequency, sample_count, threads}), 0);
     EXPECT_EQ(close(out), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
 
@@ -40,7 +40,7 @@ std::vector<short> write_and_read(double frequency, std::int32_t sample_count, S
 
 TEST(reader, sees_mono_pcm16_at_44100_with_every_sample)
 {
-    // With workers too: chunks of 65536 samples, made on 3 threads.
+    // With workers too: two chunks (131072 samples, then the rest), on 3 threads.
     for (const auto& [sample_count, threads] : {std::pair{88200, 1}, {1, 1}, {0, 1}, {200000, 3}}) {
         SF_INFO info;
         const auto samples = write_and_read(1000, sample_count, info, threads);
