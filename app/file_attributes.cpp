@@ -15,43 +15,50 @@ namespace {
 
 constexpr std::string_view file_capabilities = "security.capability";
 
+// What `get(buffer, size)` reads, an attribute list or value: sized by
+// asking first, and asked again where it grew meanwhile (ERANGE). False,
+// with errno set, when it cannot be read.
+template <typename getter>
+bool read_grown(getter get, std::string& out)
+{
+    for (;;) {
+        const ssize_t size = get(nullptr, 0);
+        if (size < 0)
+            return false;
+        out.assign(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = get(out.data(), out.size());
+        if (got >= 0) {
+            out.resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+}
+
 // The names of a file's extended attributes; nothing where the file system
 // has none. False when they cannot be listed.
 bool attribute_names(int fd, std::vector<std::string>& names)
 {
     names.clear();
-    for (;;) {
-        const ssize_t size = flistxattr(fd, nullptr, 0);
-        if (size < 0)
-            return errno == ENOTSUP;
-        std::string list(static_cast<std::size_t>(size), '\0');
-        const ssize_t got = flistxattr(fd, list.data(), list.size());
-        if (got < 0 && errno == ERANGE)  // grew meanwhile
-            continue;
-        if (got < 0)
-            return false;
-        for (std::size_t at = 0; at < static_cast<std::size_t>(got);) {
-            const std::string name = list.c_str() + at;
-            at += name.size() + 1;
-            if (name != file_capabilities)
-                names.push_back(name);
-        }
-        return true;
+    std::string list;
+    if (!read_grown([fd](char* buffer, std::size_t size) { return flistxattr(fd, buffer, size); }, list))
+        return errno == ENOTSUP;
+    for (std::size_t at = 0; at < list.size();) {
+        const std::string name = list.c_str() + at;
+        at += name.size() + 1;
+        if (name != file_capabilities)
+            names.push_back(name);
     }
+    return true;
 }
 
 bool copy_attribute(int from, int to, const std::string& name)
 {
-    for (;;) {
-        const ssize_t size = fgetxattr(from, name.c_str(), nullptr, 0);
-        if (size < 0)
-            return false;
-        std::string value(static_cast<std::size_t>(size), '\0');
-        const ssize_t got = fgetxattr(from, name.c_str(), value.data(), value.size());
-        if (got < 0 && errno == ERANGE)
-            continue;
-        return got >= 0 && fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(got), 0) == 0;
-    }
+    std::string value;
+    return read_grown([&](char* buffer, std::size_t size) { return fgetxattr(from, name.c_str(), buffer, size); },
+                      value)
+        && fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
 }
 
 }  // namespace

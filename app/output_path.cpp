@@ -60,6 +60,13 @@ std::string name_of(std::string_view path)
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+// The descriptor a path's last name stands for as a number ("1" in
+// /proc/<pid>/fd/1), or -1.
+int descriptor_number(std::string_view path)
+{
+    return plain_descriptor_name("/dev/fd/" + name_of(path));
+}
+
 // Whether resolving `path` goes through a descriptor link ("magic link" in
 // the kernel's words): 1 yes, 0 no, -1 the kernel cannot tell. openat2
 // refuses such links with ELOOP under RESOLVE_NO_MAGICLINKS; an ordinary
@@ -95,8 +102,7 @@ bool same_directory(const std::string& path, const struct stat& status)
 // spelled (/dev/fd//1, /proc/<pid>/fd/1); else the plain names.
 int descriptor_by_directory(std::string_view path)
 {
-    const std::string name = name_of(path);
-    const int fd = plain_descriptor_name("/dev/fd/" + name);
+    const int fd = descriptor_number(path);
     struct stat directory{};
     if (fd >= 0 && stat(directory_of(path).c_str(), &directory) == 0
         && (same_directory("/proc/self/fd", directory) || same_directory("/proc/thread-self/fd", directory)))
@@ -139,8 +145,7 @@ int descriptor_holding(const char* path)
     if (!found)
         return -1;
     const std::string_view spelled = path;
-    const auto slash = spelled.rfind('/');
-    const int spelled_fd = plain_descriptor_name(std::string("/dev/fd/").append(spelled.substr(slash + 1)));
+    const int spelled_fd = descriptor_number(spelled);
     int holding = -1;
     for (const int fd : open_descriptors()) {
         struct stat status{};
@@ -153,7 +158,6 @@ int descriptor_holding(const char* path)
         return spelled == "/dev/stdout" ? 1 : 2;
     return holding;
 }
-
 
 // The directory `directory` opened, if it holds `name` as the inode of
 // `opened` itself (not through a link); else -1.

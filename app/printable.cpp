@@ -99,8 +99,8 @@ std::string printable(std::string_view text)
             ++at;
             continue;
         }
-        if (length == 3 && moves_text(code_point3(text, at))) {
-            append_code_point(out, code_point3(text, at));
+        if (const char32_t point = length == 3 ? code_point3(text, at) : 0; moves_text(point)) {
+            append_code_point(out, point);
             at += length;
             continue;
         }

@@ -168,13 +168,14 @@ int consume_in_order(pipeline& p, chunk_consumer consume, void* context)
 
 int make_in_order(double frequency, std::int32_t sample_count, int threads, chunk_consumer consume, void* context)
 {
-    const std::size_t chunk_samples = std::clamp(
-        most_ring_bytes / 2 / (slots_per_thread * static_cast<std::size_t>(std::max(threads, 1))) / 1024 * 1024,
-        smallest_chunk_samples, largest_chunk_samples);
+    if (threads <= 1)
+        return make_serially(frequency, sample_count, consume, context);
+    const std::size_t ring_slots = slots_per_thread * static_cast<std::size_t>(threads);
+    const std::size_t chunk_samples = std::clamp(most_ring_bytes / 2 / ring_slots / 1024 * 1024,
+                                                 smallest_chunk_samples, largest_chunk_samples);
     const std::int64_t chunks = (sample_count + static_cast<std::int64_t>(chunk_samples) - 1) /
                                 static_cast<std::int64_t>(chunk_samples);
-    const auto slots = static_cast<std::int64_t>(std::min(
-        slots_per_thread * static_cast<std::size_t>(std::max(threads, 1)), most_ring_bytes / (2 * chunk_samples)));
+    const auto slots = static_cast<std::int64_t>(std::min(ring_slots, most_ring_bytes / (2 * chunk_samples)));
     // The caller is one of the threads; more workers than chunks or slots
     // would only wait.
     const std::int64_t workers = std::min<std::int64_t>({threads - 1, chunks - 1, slots - 1});

@@ -68,6 +68,18 @@ struct opened_output {
     file_place place;  // where a regular file stands (directory_fd -1: unknown)
 };
 
+// The opened file's status; where it cannot be read, the descriptor is
+// closed and the error kept, as for a failed open.
+void read_status(opened_output& out)
+{
+    if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
+        out.error = errno;
+        close(out.fd);
+        out.fd = -1;
+        out.created = false;
+    }
+}
+
 // Opens the path for writing, without truncating it, always with O_CREAT:
 // fs.protected_regular and fs.protected_fifos apply only to such opens.
 //  - The signals are held while a file may be created, until it is
@@ -99,12 +111,7 @@ opened_output open_output(const char* path)
             fcntl(out.fd, F_SETFL, fcntl(out.fd, F_GETFL) & ~O_NONBLOCK);
     }
     out.error = errno;
-    if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
-        out.error = errno;
-        close(out.fd);
-        out.fd = -1;
-        out.created = false;
-    }
+    read_status(out);
     if (out.fd >= 0 && S_ISREG(out.status.st_mode))
         out.place = locate_file(path, out.fd, out.status);
     if (out.created && out.place.directory_fd >= 0)
@@ -115,11 +122,7 @@ opened_output open_output(const char* path)
     if (fifo_without_reader) {
         out.fd = open(path, flags & ~O_CREAT);  // it exists: the checks of O_CREAT were passed above
         out.error = errno;
-        if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
-            out.error = errno;
-            close(out.fd);
-            out.fd = -1;
-        }
+        read_status(out);
     }
     return out;
 }
