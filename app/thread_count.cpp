@@ -26,6 +26,12 @@ long quota_cpus(long long quota, long long period)
     return static_cast<long>((quota + period - 1) / period);
 }
 
+// The tighter of two limits in CPUs, 0 meaning none.
+long tighter(long a, long b)
+{
+    return a == 0 ? b : b == 0 ? a : std::min(a, b);
+}
+
 // The least quota, in CPUs, on the cgroup at `directory` and its ancestors
 // up to `root`; 0 for none. `read_quota` reads one cgroup's.
 template <typename reader>
@@ -33,8 +39,7 @@ long least_quota(const std::string& root, std::string directory, reader read_quo
 {
     long least = 0;
     while (true) {
-        if (const long cpus = read_quota(root + directory); cpus > 0)
-            least = least == 0 ? cpus : std::min(least, cpus);
+        least = tighter(least, read_quota(root + directory));
         if (directory.empty() || directory == "/")
             return least;
         directory.resize(directory.rfind('/'));
@@ -52,24 +57,21 @@ long cgroup_cpus()
             continue;
         const std::string controllers = line.substr(first + 1, second - first - 1);
         const std::string path = line.substr(second + 1);
-        long cpus = 0;
         if (line.compare(0, 3, "0::") == 0) {
-            cpus = least_quota("/sys/fs/cgroup", path, [](const std::string& dir) {
+            least = tighter(least, least_quota("/sys/fs/cgroup", path, [](const std::string& dir) {
                 std::ifstream max(dir + "/cpu.max");  // "max 100000" or "<quota> <period>"
                 std::string quota;
                 long long period = 0;
                 return max >> quota >> period && quota != "max" ? quota_cpus(std::atoll(quota.c_str()), period) : 0L;
-            });
+            }));
         } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
-            cpus = least_quota("/sys/fs/cgroup/" + controllers, path, [](const std::string& dir) {
+            least = tighter(least, least_quota("/sys/fs/cgroup/" + controllers, path, [](const std::string& dir) {
                 long long quota = 0, period = 0;  // quota -1: none
                 std::ifstream(dir + "/cpu.cfs_quota_us") >> quota;
                 std::ifstream(dir + "/cpu.cfs_period_us") >> period;
                 return quota_cpus(quota, period);
-            });
+            }));
         }
-        if (cpus > 0)
-            least = least == 0 ? cpus : std::min(least, cpus);
     }
     return least;
 }
@@ -91,9 +93,7 @@ long affinity_cpus()
 
 int available_cpus()
 {
-    long cpus = affinity_cpus();
-    if (const long quota = cgroup_cpus(); quota > 0)
-        cpus = std::min(cpus, quota);
+    const long cpus = tighter(affinity_cpus(), cgroup_cpus());
     return static_cast<int>(std::clamp(cpus, 1L, static_cast<long>(most_threads)));
 }
 
