@@ -7,21 +7,29 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace puretone {
 namespace {
 
-// The signals whose default action ends the process and that come from
-// outside: a terminal, kill(1), a timer, a resource limit. SIGRTMIN and
-// SIGRTMAX are not constants in glibc, so the real-time ones are added at
-// run time. SIGXFSZ is ignored instead (see catch_interruptions).
-constexpr int fixed_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
-                                 SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGPWR};
+// The signals whose default action ends the process. SIGRTMIN and SIGRTMAX
+// are not constants in glibc, so the real-time ones are added at run time.
+// SIGXFSZ is ignored instead (see catch_interruptions).
+constexpr int fixed_signals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                                 SIGPIPE, SIGXCPU,   SIGVTALRM, SIGPROF, SIGPWR, SIGIO,
+#ifdef SIGSTKFLT
+                                 SIGSTKFLT,
+#endif
+                                 SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
+// Of those, the ones a fault of this process raises: handled on the
+// alternate stack, and left free on every thread.
+constexpr int crash_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
 
 struct removable_file {
     int directory_fd;
-    char name[NAME_MAX + 1];
+    char name[PATH_MAX];  // a name in the directory, or a whole path from AT_FDCWD
     dev_t device;
     ino_t inode;
 };
@@ -34,16 +42,44 @@ struct {
     ino_t inode;
 } emptiable{-1, {}, {}};
 
+// hold_interruptions: how deep, and the mask the outermost found.
+int hold_depth = 0;
+sigset_t mask_before_hold;
+
+// The handler's stack for a crash, where the thread's own may be used up.
+// 64 KiB is many times what take_back needs (a few stat records); a CPU
+// whose signal frame is larger (sysconf's SIGSTKSZ) gets that much more.
+constexpr std::size_t alternate_stack_bytes = std::size_t{1} << 16;
+alignas(64) char alternate_stack[alternate_stack_bytes];
+
 bool same_file(const struct stat& status, dev_t device, ino_t inode)
 {
     return status.st_dev == device && status.st_ino == inode;
 }
 
-extern "C" void on_interruption(int signal)
+bool is_crash(int signal)
+{
+    for (const int crash : crash_signals)
+        if (signal == crash)
+            return true;
+    return false;
+}
+
+bool is_fault(int signal)
+{
+    return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL;
+}
+
+extern "C" void on_interruption(int signal, siginfo_t* info, void*)
 {
     take_back();
-    // The handler was reset to the default on entry (SA_RESETHAND) and the
-    // signal is not held (SA_NODEFER): this ends the process by it.
+    // The handler was reset to the default on entry (SA_RESETHAND). A fault
+    // the kernel raised (si_code > 0) comes again once the handler returns,
+    // now with the default action, so a core dump shows where it happened.
+    if (is_fault(signal) && info != nullptr && info->si_code > 0)
+        return;
+    // Otherwise, with the signal not held (SA_NODEFER): this ends the
+    // process by it.
     raise(signal);
 }
 
@@ -58,33 +94,58 @@ sigset_t caught_set()
     return set;
 }
 
+void set_alternate_stack()
+{
+    stack_t stack{};
+    stack.ss_sp = alternate_stack;
+    stack.ss_size = alternate_stack_bytes;
+    const long wanted = sysconf(_SC_SIGSTKSZ);
+    if (wanted > 0 && static_cast<std::size_t>(wanted) > alternate_stack_bytes) {
+        void* larger = mmap(nullptr, static_cast<std::size_t>(wanted), PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (larger != MAP_FAILED) {
+            stack.ss_sp = larger;
+            stack.ss_size = static_cast<std::size_t>(wanted);
+        }
+    }
+    sigaltstack(&stack, nullptr);  // without it, the handler runs on the thread's own stack
+}
+
 }  // namespace
 
 void catch_interruptions()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+    set_alternate_stack();
     const sigset_t caught = caught_set();
     struct sigaction action{};
-    action.sa_handler = on_interruption;
+    action.sa_sigaction = on_interruption;
     action.sa_mask = caught;  // one take-back at a time
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
     for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction before{};
         if (sigismember(&caught, signal) != 1 || sigaction(signal, nullptr, &before) != 0
             || before.sa_handler == SIG_IGN)
             continue;
+        action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER | (is_crash(signal) ? SA_ONSTACK : 0);
         sigdelset(&action.sa_mask, signal);  // SA_NODEFER: raise must reach it
         sigaction(signal, &action, nullptr);
         sigaddset(&action.sa_mask, signal);
     }
 }
 
+void free_crash_signals(sigset_t& mask, const sigset_t& caller_mask)
+{
+    for (const int signal : crash_signals)
+        if (sigismember(&caller_mask, signal) != 1)
+            sigdelset(&mask, signal);
+}
+
 void remove_on_failure(int directory_fd, const char* name, const struct stat& written)
 {
     removable_file& file = removable[removable_count];
     file.directory_fd = directory_fd;
-    std::strncpy(file.name, name, NAME_MAX);
-    file.name[NAME_MAX] = '\0';
+    std::strncpy(file.name, name, PATH_MAX - 1);
+    file.name[PATH_MAX - 1] = '\0';
     file.device = written.st_dev;
     file.inode = written.st_ino;
     removable_count = removable_count + 1;
@@ -135,13 +196,18 @@ void take_back()
 void hold_interruptions()
 {
     const sigset_t set = caught_set();
-    sigprocmask(SIG_BLOCK, &set, nullptr);
+    sigset_t before;
+    sigprocmask(SIG_BLOCK, &set, &before);
+    if (hold_depth++ == 0)
+        mask_before_hold = before;
 }
 
 void release_interruptions()
 {
-    const sigset_t set = caught_set();
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    // Back to the caller's mask, not merely unblocked: a signal the caller
+    // blocked before the run stays blocked.
+    if (hold_depth > 0 && --hold_depth == 0)
+        sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
 
 }  // namespace puretone

@@ -1,19 +1,28 @@
 // Interruptions: a run stopped by a signal takes back what it wrote, then
 // ends by that same signal, so the caller sees the usual status (130 for
-// Ctrl-C).
+// Ctrl-C, a core dump for SIGSEGV where cores are kept).
 #pragma once
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace puretone {
 
-// Catches every asynchronous signal whose default ends the process: SIGINT,
-// SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE, SIGXCPU,
-// SIGVTALRM, SIGPROF, SIGPWR and SIGRTMIN..SIGRTMAX, except those the caller
-// set to be ignored (as nohup does). A pipe whose reader left still ends
-// the run quietly, by SIGPIPE. SIGXFSZ is ignored, so a write past the
+// Catches every signal whose default ends the process: SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE, SIGXCPU, SIGVTALRM,
+// SIGPROF, SIGPWR, SIGIO, SIGSTKFLT, SIGRTMIN..SIGRTMAX, and the crash
+// signals SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS and SIGABRT,
+// these on an alternate stack, so that even a stack overflow takes back.
+// Signals the caller set to be ignored (as nohup does) stay ignored, and
+// the caller's blocked signals stay blocked. A pipe whose reader left still
+// ends the run quietly, by SIGPIPE. SIGXFSZ is ignored, so a write past the
 // file-size limit fails with EFBIG and is reported like any other failure.
 void catch_interruptions();
+
+// Removes from `mask` (the one a worker thread starts with) the crash
+// signals that `caller_mask` leaves free, so that a fault on a worker takes
+// back too, on the worker's stack.
+void free_crash_signals(sigset_t& mask, const sigset_t& caller_mask);
 
 // What a signal, or a failure, would take back. Each call registers one
 // file; the caller holds the signals around it (hold_interruptions).
@@ -37,8 +46,9 @@ void run_complete();
 void take_back();
 
 // Holds the caught signals back while a file that could be left behind is
-// created and registered, and while the temporary file is renamed and
-// forgotten; never across a call that can block.
+// created and registered, and while the temporary file is linked, renamed
+// and forgotten; never across a call that can block. They nest: the
+// outermost release restores the mask as it was before the outermost hold.
 void hold_interruptions();
 void release_interruptions();
 

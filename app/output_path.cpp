@@ -25,6 +25,8 @@ namespace {
 // "<prefix>N" for the prefixes below; else -1.
 int plain_descriptor_name(std::string_view path)
 {
+    if (path == "/dev/stdin")
+        return 0;
     if (path == "/dev/stdout")
         return 1;
     if (path == "/dev/stderr")
@@ -67,24 +69,32 @@ int descriptor_number(std::string_view path)
     return plain_descriptor_name("/dev/fd/" + name_of(path));
 }
 
-// Whether resolving `path` goes through a descriptor link ("magic link" in
-// the kernel's words): 1 yes, 0 no, -1 the kernel cannot tell. openat2
-// refuses such links with ELOOP under RESOLVE_NO_MAGICLINKS; an ordinary
-// open that follows them then succeeds where that one did not.
+// Whether resolving the last name of `path`, from its directory, goes
+// through a descriptor link ("magic link" in the kernel's words): 1 yes,
+// 0 no, -1 the kernel cannot tell. openat2 refuses such links with ELOOP
+// under RESOLVE_NO_MAGICLINKS; an ordinary open that follows them then
+// succeeds where that one did not. The directory is opened as any open
+// would find it, so /proc/self/cwd/t.wav names the file t.wav.
 int through_descriptor_link(const char* path)
 {
 #if defined(__linux__) && defined(SYS_openat2)
+    const int directory = open(directory_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? -1 : 0;  // else the open fails too
     open_how how{};
     how.flags = O_PATH | O_CLOEXEC;
     how.resolve = RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how);
+    const std::string name = name_of(path);
+    const long fd = syscall(SYS_openat2, directory, name.empty() ? "." : name.c_str(), &how, sizeof how);
+    const int error = errno;
+    close(directory);
     if (fd >= 0) {
         close(static_cast<int>(fd));
         return 0;
     }
-    if (errno == ENOSYS || errno == EPERM)  // an old kernel, or a filter that forbids the call
+    if (error == ENOSYS || error == EPERM)  // an old kernel, or a filter that forbids the call
         return -1;
-    return errno == ELOOP ? 1 : 0;  // an ELOOP of too many links is settled below
+    return error == ELOOP ? 1 : 0;  // an ELOOP of too many links is settled below
 #else
     static_cast<void>(path);
     return -1;
@@ -97,17 +107,46 @@ bool same_directory(const std::string& path, const struct stat& status)
     return stat(path.c_str(), &other) == 0 && other.st_dev == status.st_dev && other.st_ino == status.st_ino;
 }
 
-// Where the kernel cannot tell: N, when the path is a number in a directory
-// that is this process's (or this thread's) descriptor directory, however
-// spelled (/dev/fd//1, /proc/<pid>/fd/1); else the plain names.
-int descriptor_by_directory(std::string_view path)
+// N, when the path is a number in a directory that is this process's (or
+// this thread's) descriptor directory, however spelled (/dev/fd//1,
+// /proc/<pid>/fd/1); else -1.
+int own_descriptor_entry(std::string_view path)
 {
     const int fd = descriptor_number(path);
     struct stat directory{};
     if (fd >= 0 && stat(directory_of(path).c_str(), &directory) == 0
         && (same_directory("/proc/self/fd", directory) || same_directory("/proc/thread-self/fd", directory)))
         return fd;
-    return plain_descriptor_name(path);
+    return -1;
+}
+
+// Where the kernel cannot tell: an entry of this process's descriptor
+// directory, else the plain names.
+int descriptor_by_directory(std::string_view path)
+{
+    const int fd = own_descriptor_entry(path);
+    return fd >= 0 ? fd : plain_descriptor_name(path);
+}
+
+// The descriptor of this process whose link the path leads through, read
+// from the symbolic links on the way (/dev/stdout -> /proc/self/fd/1), at
+// most 40 as the kernel allows; -1 when they lead elsewhere (another
+// process's descriptor link). Only called once the kernel has said the
+// path goes through a descriptor link, so the links read are the ones it
+// followed.
+int linked_descriptor(std::string path)
+{
+    for (int hops = 0; hops <= 40; ++hops) {
+        if (const int fd = own_descriptor_entry(path); fd >= 0)
+            return fd;
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || length == sizeof target)
+            return -1;
+        const std::string next(target, static_cast<std::size_t>(length));
+        path = next[0] == '/' ? next : directory_of(path) + "/" + next;
+    }
+    return -1;
 }
 
 // This process's open descriptors, from /proc, lowest first.
@@ -159,31 +198,71 @@ int descriptor_holding(const char* path)
     return holding;
 }
 
-// The directory `directory` opened, if it holds `name` as the inode of
-// `opened` itself (not through a link); else -1.
-int directory_holding(const std::string& directory, const std::string& name, const struct stat& opened)
+// Which of 0, 1 and 2 open_standard_descriptors found closed.
+bool was_closed[3];
+
+bool runs_out(int error)
 {
-    if (name.empty() || name == "." || name == "..")
-        return -1;
-    const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat status{};
-    if (dir >= 0 && fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
-        && status.st_dev == opened.st_dev && status.st_ino == opened.st_ino)
-        return dir;
-    if (dir >= 0)
-        close(dir);
-    return -1;
+    return error == EMFILE || error == ENFILE || error == ENOMEM;
+}
+
+// Follows `name` in `directory` (opened from `base`) to the directory that
+// holds the inode of `opened` under its own name: through the symbolic
+// links it leads through, each resolved from the directory before.
+file_place follow_to(int base, std::string directory, std::string name, const struct stat& opened)
+{
+    for (int hops = 0; hops <= 40; ++hops) {
+        const int dir = openat(base, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int error = errno;
+        if (base != AT_FDCWD)
+            close(base);
+        if (dir < 0)
+            return {-1, {}, runs_out(error) ? error : ENOENT};
+        struct stat status{};
+        if (name.empty() || name == "." || name == ".." || fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            break;
+        if (status.st_dev == opened.st_dev && status.st_ino == opened.st_ino && S_ISREG(status.st_mode))
+            return {dir, name, 0};
+        char target[PATH_MAX];
+        const ssize_t length = S_ISLNK(status.st_mode) ? readlinkat(dir, name.c_str(), target, sizeof target) : -1;
+        if (length <= 0 || length == sizeof target) {
+            close(dir);
+            return {-1, {}, ENOENT};
+        }
+        const std::string_view next(target, static_cast<std::size_t>(length));
+        directory = directory_of(next);
+        name = name_of(next);
+        base = dir;
+    }
+    return {-1, {}, ENOENT};
 }
 
 }  // namespace
+
+void open_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free descriptor: this one, as those below are open.
+            was_closed[fd] = true;
+            open("/dev/null", (fd == 0 ? O_RDONLY : O_WRONLY) | O_NOCTTY);
+        }
+}
+
+bool closed_at_start(int fd)
+{
+    return fd >= 0 && fd <= 2 && was_closed[fd];
+}
 
 named_output named_descriptor(const char* path)
 {
     const std::string_view spelled = path;
     if (spelled == "-")
         return {1, false};
-    if (through_descriptor_link(path) == 1)
-        return {descriptor_holding(path), true};
+    if (through_descriptor_link(path) == 1) {
+        const int linked = linked_descriptor(path);
+        return {linked >= 0 ? linked : descriptor_holding(path), true};
+    }
     // Not open now, or the kernel cannot tell: a name still names a
     // descriptor, so that one not open is reported as such (EBADF).
     return {descriptor_by_directory(spelled), false};
@@ -192,18 +271,18 @@ named_output named_descriptor(const char* path)
 file_place locate_file(const char* path, int fd, const struct stat& opened)
 {
     const std::string_view spelled = path;
-    if (const int dir = directory_holding(directory_of(spelled), name_of(spelled), opened); dir >= 0)
-        return {dir, name_of(spelled)};
-    // The path ends in a symbolic link: the kernel knows where the file is.
+    const file_place found = follow_to(AT_FDCWD, directory_of(spelled), name_of(spelled), opened);
+    if (found.directory_fd >= 0 || found.error != ENOENT)
+        return found;
+    // Moved meanwhile, or reached another way: the kernel knows where the
+    // file is now.
     char where[PATH_MAX];
     const std::string link = "/proc/self/fd/" + std::to_string(fd);
     const ssize_t length = readlink(link.c_str(), where, sizeof where);
     if (length <= 0 || length == sizeof where || where[0] != '/')
-        return {-1, {}};
+        return {-1, {}, length < 0 && runs_out(errno) ? errno : ENOENT};
     const std::string_view real(where, static_cast<std::size_t>(length));
-    if (const int dir = directory_holding(directory_of(real), name_of(real), opened); dir >= 0)
-        return {dir, name_of(real)};
-    return {-1, {}};
+    return follow_to(AT_FDCWD, directory_of(real), name_of(real), opened);
 }
 
 }  // namespace puretone

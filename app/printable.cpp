@@ -45,19 +45,22 @@ std::size_t utf8_length(std::string_view text, std::size_t at)
     return length;
 }
 
-// The code point of a valid 3-byte sequence.
-char32_t code_point3(std::string_view text, std::size_t at)
+// The code point of a valid 2- or 3-byte sequence.
+char32_t code_point(std::string_view text, std::size_t at, std::size_t length)
 {
     const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[at + k])); };
+    if (length == 2)
+        return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
     return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
 }
 
 // Valid, but they break the line or turn the text around: the line and
 // paragraph separators, and the bidirectional marks, embeddings, overrides
-// and isolates (U+202E shows "wav.exe" for "exe.vaw").
+// and isolates (U+202E shows "wav.exe" for "exe.vaw"), the Arabic letter
+// mark (U+061C) among them.
 bool moves_text(char32_t c)
 {
-    return c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
+    return c == 0x061C || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
         || (c >= 0x2066 && c <= 0x2069);
 }
 
@@ -99,7 +102,7 @@ std::string printable(std::string_view text)
             ++at;
             continue;
         }
-        if (const char32_t point = length == 3 ? code_point3(text, at) : 0; moves_text(point)) {
+        if (const char32_t point = length <= 3 ? code_point(text, at, length) : 0; moves_text(point)) {
             append_code_point(out, point);
             at += length;
             continue;

@@ -16,6 +16,8 @@
 // chunk it is making.
 #include "sample_pipeline.hpp"
 
+#include "interrupt.hpp"
+
 #include <puretone/puretone.h>
 
 #include <algorithm>
@@ -199,11 +201,15 @@ int make_in_order(double frequency, std::int32_t sample_count, int threads, chun
     madvise(p.ring, ring_bytes, MADV_HUGEPAGE);  // only a hint: any failure leaves small pages
     p.made.assign(static_cast<std::size_t>(slots), -1);
 
-    // Workers start with every signal blocked, so that the caller's
-    // handlers, which take back the output, run on the caller's thread.
+    // Workers start with every signal blocked but the crash signals, so
+    // that the caller's handlers, which take back the output, run on the
+    // caller's thread, and a fault on a worker takes back too.
     sigset_t all, before;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &before);
+    sigset_t workers_mask = all;
+    free_crash_signals(workers_mask, before);
+    pthread_sigmask(SIG_SETMASK, &workers_mask, nullptr);
     std::vector<pthread_t> started;
     for (std::int64_t k = 0; k < workers; ++k) {
         pthread_t thread;
