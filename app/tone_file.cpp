@@ -40,7 +40,6 @@
 #include <new>
 #include <string>
 #include <system_error>
-#include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/random.h>
