@@ -26,10 +26,11 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <pthread.h>
 #include <sys/mman.h>
-#include <vector>
 
 namespace puretone {
 namespace {
@@ -87,7 +88,7 @@ struct pipeline {
     std::int64_t chunks;
     std::int64_t slots;
     std::int16_t* ring = nullptr;        // slots * chunk_samples, not zeroed: threads touch it as they fill it
-    std::vector<std::int64_t> made;      // per slot: the chunk it holds whole, or -1
+    std::unique_ptr<std::int64_t[]> made;  // per slot: the chunk it holds whole, or -1
     std::mutex lock;
     std::condition_variable slot_freed;  // workers wait here
     std::condition_variable chunk_made;  // the caller waits here
@@ -195,11 +196,16 @@ int make_in_order(double frequency, std::int32_t sample_count, int threads, chun
     // first chunk was made (a 120 s tone took 7.9 ms instead of 6.3).
     const std::size_t ring_bytes =
         (static_cast<std::size_t>(slots) * chunk_samples * 2 + huge_page - 1) / huge_page * huge_page;
+    // Without the memory for the ring or the records, one thread does it all.
     p.ring = static_cast<std::int16_t*>(std::aligned_alloc(huge_page, ring_bytes));
-    if (p.ring == nullptr)
+    p.made.reset(new (std::nothrow) std::int64_t[static_cast<std::size_t>(slots)]);
+    const std::unique_ptr<pthread_t[]> started(new (std::nothrow) pthread_t[static_cast<std::size_t>(workers)]);
+    if (p.ring == nullptr || !p.made || !started) {
+        std::free(p.ring);
         return make_serially(frequency, sample_count, consume, context);
+    }
     madvise(p.ring, ring_bytes, MADV_HUGEPAGE);  // only a hint: any failure leaves small pages
-    p.made.assign(static_cast<std::size_t>(slots), -1);
+    std::fill_n(p.made.get(), slots, -1);
 
     // Workers start with every signal blocked but the crash signals, so
     // that the caller's handlers, which take back the output, run on the
@@ -210,13 +216,9 @@ int make_in_order(double frequency, std::int32_t sample_count, int threads, chun
     sigset_t workers_mask = all;
     free_crash_signals(workers_mask, before);
     pthread_sigmask(SIG_SETMASK, &workers_mask, nullptr);
-    std::vector<pthread_t> started;
-    for (std::int64_t k = 0; k < workers; ++k) {
-        pthread_t thread;
-        if (pthread_create(&thread, nullptr, work, &p) != 0)
-            break;  // fewer workers then, or none: the caller makes the rest
-        started.push_back(thread);
-    }
+    std::int64_t running = 0;
+    while (running < workers && pthread_create(&started[static_cast<std::size_t>(running)], nullptr, work, &p) == 0)
+        ++running;  // fewer workers where one cannot start, or none: the caller makes the rest
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
 
     const int error = consume_in_order(p, consume, context);
@@ -225,8 +227,8 @@ int make_in_order(double frequency, std::int32_t sample_count, int threads, chun
         p.stop = true;
     }
     p.slot_freed.notify_all();
-    for (const pthread_t thread : started)
-        pthread_join(thread, nullptr);
+    for (std::int64_t k = 0; k < running; ++k)
+        pthread_join(started[static_cast<std::size_t>(k)], nullptr);
     std::free(p.ring);
     return error;
 }
