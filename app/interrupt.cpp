@@ -17,12 +17,12 @@ namespace {
 // The signals whose default action ends the process. SIGRTMIN and SIGRTMAX
 // are not constants in glibc, so the real-time ones are added at run time.
 // SIGXFSZ is ignored instead (see catch_interruptions).
-constexpr int fixed_signals[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
-                                 SIGPIPE, SIGXCPU,   SIGVTALRM, SIGPROF, SIGPWR, SIGIO,
-#ifdef SIGSTKFLT
+constexpr int fixed_signals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2,
+                                 SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGPWR,  SIGIO,
+#ifdef SIGSTKFLT  // not on every architecture
                                  SIGSTKFLT,
 #endif
-                                 SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};
+                                 SIGSEGV, SIGBUS,  SIGFPE,    SIGILL,  SIGTRAP, SIGSYS,  SIGABRT};
 // Of those, the ones a fault of this process raises: handled on the
 // alternate stack, and left free on every thread.
 constexpr int crash_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT};

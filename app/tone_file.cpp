@@ -40,8 +40,10 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -188,6 +190,25 @@ unsigned long long mount_id(int fd)
     return id;
 }
 
+// Whether the directory is append-only or immutable, so that no name in it
+// may be replaced: from statx where the file system reports the flags
+// there, else from the inode flags themselves (which need the directory
+// open for reading). Where neither tells, a rename that fails is reported.
+bool fixed_directory(int directory_fd)
+{
+    constexpr std::uint64_t fixed = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    struct statx status{};
+    if (statx(directory_fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0
+        && (status.stx_attributes_mask & fixed) == fixed)
+        return (status.stx_attributes & fixed) != 0;
+    const int readable = openat(directory_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    const bool known = readable >= 0 && ioctl(readable, FS_IOC_GETFLAGS, &flags) == 0;
+    if (readable >= 0)
+        close(readable);
+    return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
 // Whether renaming a new file over the opened one can work at all, judged
 // before anything is written: not in a sticky directory where the file is
 // another user's (unless this process is privileged), not in an
@@ -199,10 +220,7 @@ bool rename_can_work(const opened_output& out)
     struct stat directory{};
     if (fstat(out.place.directory_fd, &directory) != 0)
         return false;
-    constexpr std::uint64_t fixed = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
-    struct statx flags{};
-    if (statx(out.place.directory_fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &flags) == 0
-        && (flags.stx_attributes & flags.stx_attributes_mask & fixed) != 0)
+    if (fixed_directory(out.place.directory_fd))
         return false;
     const uid_t user = geteuid();
     if ((directory.st_mode & S_ISVTX) != 0 && out.status.st_uid != user && directory.st_uid != user && user != 0)
