@@ -219,12 +219,12 @@ file_place follow_to(int base, std::string directory, std::string name, const st
         if (dir < 0)
             return {-1, {}, runs_out(error) ? error : ENOENT};
         struct stat status{};
-        if (name.empty() || name == "." || name == ".." || fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-            break;
-        if (status.st_dev == opened.st_dev && status.st_ino == opened.st_ino && S_ISREG(status.st_mode))
+        const bool named = !name.empty() && name != "." && name != ".."
+            && fstatat(dir, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+        if (named && status.st_dev == opened.st_dev && status.st_ino == opened.st_ino && S_ISREG(status.st_mode))
             return {dir, name, 0};
         char target[PATH_MAX];
-        const ssize_t length = S_ISLNK(status.st_mode) ? readlinkat(dir, name.c_str(), target, sizeof target) : -1;
+        const ssize_t length = named && S_ISLNK(status.st_mode) ? readlinkat(dir, name.c_str(), target, sizeof target) : -1;
         if (length <= 0 || length == sizeof target) {
             close(dir);
             return {-1, {}, ENOENT};
