@@ -20,7 +20,7 @@ std::int16_t sine_sample(std::int32_t index, double frequency);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
 // sine gets long runs of angles.
-constexpr std::int32_t block_samples = 1024;
+constexpr std::int32_t block_samples = 128;
 
 // samples[k] = sine_sample(first + k), for a span of at most block_samples,
 // with first + size not above 2^31 - 1. Uses the vector sine where it is
