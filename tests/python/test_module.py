@@ -10,6 +10,7 @@ import pydoc
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
@@ -189,6 +190,18 @@ except KeyboardInterrupt:
     assert child.wait() == 0
     assert latency < 0.2
     assert 0 < written < size and after == written
+
+
+def test_a_thread_with_a_64_kib_stack_makes_the_same_samples():
+    made = []
+    previous = threading.stack_size(65536)
+    try:
+        thread = threading.Thread(target=lambda: made.append(puretone.samples(11025, 5000, 70000)))
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    assert np.array_equal(made[0], puretone.samples(11025, 5000, 70000))
 
 
 def test_version_is_the_program_version():
