@@ -169,29 +169,45 @@ void settle_open_samples(const double* angles, const double* sines, const double
 }
 
 // The samples left open in a block made without cosines: their reduced
-// angles are gathered and given vector cosines, then the peak rule.
+// angles are gathered and given vector cosines, then the peak rule. Gathered
+// up to gather_samples at a time, which keeps the stack small whatever the
+// block size: most blocks have far fewer open samples than that.
+constexpr std::size_t gather_samples = 64;
+static_assert(gather_samples % vector_lanes_max == 0);
+
+void settle_batch(const double* angles, const double* sines, std::span<std::int16_t> samples,
+                  double* open_angles, const std::size_t* open_index, std::size_t open)
+{
+    alignas(64) std::array<double, gather_samples> open_sines;
+    alignas(64) std::array<double, gather_samples> cosines;
+    const std::size_t padded = whole_vectors(open);
+    std::fill(open_angles + open, open_angles + padded, 0.0);
+    vector_estimates(widest_vector_isa(), open_angles, open_sines.data(), cosines.data(), padded);
+    for (std::size_t j = 0; j < open; ++j) {
+        const std::size_t k = open_index[j];
+        settle_open_samples(angles + k, sines + k, cosines.data() + j, samples.subspan(k, 1));
+    }
+}
+
 void settle_gathered(const double* angles, const double* reduced, const double* sines,
                      std::span<std::int16_t> samples)
 {
-    alignas(64) std::array<double, block_samples> open_angles;
-    alignas(64) std::array<double, block_samples> open_sines;
-    alignas(64) std::array<double, block_samples> cosines;
-    std::array<std::size_t, block_samples> open_index;
+    alignas(64) std::array<double, gather_samples> open_angles;
+    std::array<std::size_t, gather_samples> open_index;
     std::size_t open = 0;
     for (std::size_t k = 0; k < samples.size(); ++k) {
+        if (open == gather_samples) {  // rare: a block of many peaks
+            settle_batch(angles, sines, samples, open_angles.data(), open_index.data(), open);
+            open = 0;
+        }
         // Written every time, kept only when open: no branch to mispredict.
         const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
         open_index[open] = k;
         open_angles[open] = reduced[k];
         open += ends.low != ends.high;
     }
-    const std::size_t padded = whole_vectors(open);
-    std::fill(open_angles.begin() + open, open_angles.begin() + padded, 0.0);
-    vector_estimates(widest_vector_isa(), open_angles.data(), open_sines.data(), cosines.data(), padded);
-    for (std::size_t j = 0; j < open; ++j) {
-        const std::size_t k = open_index[j];
-        settle_open_samples(angles + k, sines + k, cosines.data() + j, samples.subspan(k, 1));
-    }
+    if (open != 0)
+        settle_batch(angles, sines, samples, open_angles.data(), open_index.data(), open);
 }
 
 }  // namespace
