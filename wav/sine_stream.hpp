@@ -20,9 +20,9 @@ std::int16_t sine_sample(std::int32_t index, double frequency);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
 // sine gets runs of angles long enough that a block's fixed costs are lost
-// in its samples. A block's buffers are on the stack, 8 KiB, and 2 KiB more
-// for gathered cosines, so that a call fits a thread with a 16 KiB stack
-// (and needs no allocation and no lock).
+// in its samples. A block's three arrays of doubles are on the stack, 6 KiB
+// in all, so that a call fits a thread with a 16 KiB stack beside the
+// thread's own records (and needs no allocation and no lock).
 constexpr std::int32_t block_samples = 256;
 
 // samples[k] = sine_sample(first + k), for a span of at most block_samples,
