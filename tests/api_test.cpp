@@ -1,6 +1,8 @@
 // The public API as a user calls it: windows anywhere in any tone, bit for
-// bit the MPFR oracle's; bad input refused with a code and a message, the
-// buffer untouched; the C++ wrapper's exceptions.
+// bit the MPFR oracle's; the same from a thread with the smallest stack,
+// and whatever floating-point environment the caller set, which it gets
+// back; bad input refused with a code and a message, the buffer untouched;
+// the C++ wrapper's exceptions.
 #include <puretone/puretone.h>
 #include <puretone/puretone.hpp>
 
@@ -8,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <cfenv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -41,6 +48,95 @@ TEST(api, windows_anywhere_match_the_oracle_bit_for_bit)
             ASSERT_EQ(puretone_samples(frequency, start + 1001, 333, inner.data()), PURETONE_OK);
             EXPECT_TRUE(std::equal(inner.begin(), inner.end(), window.begin() + 1001)) << frequency;
         }
+}
+
+// Windows that take each path: plain (440 Hz, and 2^31 Hz with angles near
+// 6.6e14), peak-heavy with cosines in the vector pass (11025 Hz), a
+// subnormal frequency whose angles underflow, and across many blocks.
+struct window_case {
+    double frequency;
+    std::int64_t start, count;
+};
+constexpr window_case path_windows[] = {
+    {440.0, 13230000, 5000}, {11025.0, 70000, 5000}, {2147483648.0, index_end - 5000, 5000},
+    {5e-324, 0, 3000}, {-3675.0, 1, 40000}};
+
+std::vector<std::int16_t> window_samples(const window_case& window)
+{
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(window.count));
+    if (puretone_samples(window.frequency, window.start, window.count, samples.data()) != PURETONE_OK)
+        samples.clear();
+    return samples;
+}
+
+TEST(api, a_thread_with_the_smallest_stack_makes_the_same_samples)
+{
+    // No call needs more than a few KiB of stack: 16 KiB, or the system's
+    // least if that is more, holds the thread's own records too. The
+    // sanitizers' instrumentation needs several times the stack of the code.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr std::size_t stack_size = 256 * 1024;
+#else
+    constexpr std::size_t stack_size = 16 * 1024;
+#endif
+    struct job {
+        std::vector<std::vector<std::int16_t>> made;
+    } work;
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, std::max<std::size_t>(stack_size, PTHREAD_STACK_MIN)), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attributes, [](void* argument) -> void* {
+        for (const window_case& window : path_windows)
+            static_cast<job*>(argument)->made.push_back(window_samples(window));
+        return nullptr;
+    }, &work), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    pthread_attr_destroy(&attributes);
+    for (std::size_t k = 0; k < std::size(path_windows); ++k)
+        EXPECT_EQ(work.made[k], window_samples(path_windows[k])) << path_windows[k].frequency << " Hz";
+}
+
+TEST(api, the_callers_floating_point_environment_changes_nothing_and_comes_back)
+{
+    std::vector<std::vector<std::int16_t>> expected;
+    for (const window_case& window : path_windows)
+        expected.push_back(window_samples(window));
+    // Each row sets a rounding mode, sticky flags, and traps where the CPU
+    // has them: an enabled underflow trap would turn the subnormal
+    // frequency's angles into SIGFPE.
+    struct environment_case {
+        const char* name;
+        int rounding, flags, traps;
+    };
+    const environment_case environments[] = {
+        {"upward", FE_UPWARD, 0, 0},
+        {"downward, inexact", FE_DOWNWARD, FE_INEXACT, 0},
+        {"toward zero, every flag", FE_TOWARDZERO, FE_ALL_EXCEPT, 0},
+        {"nearest, underflow trap", FE_TONEAREST, 0, FE_UNDERFLOW},
+        {"upward, every trap", FE_UPWARD, 0, FE_ALL_EXCEPT},
+    };
+    for (const environment_case& environment : environments) {
+        std::fesetenv(FE_DFL_ENV);
+        std::feraiseexcept(environment.flags);  // before any trap is enabled
+        ASSERT_EQ(std::fesetround(environment.rounding), 0);
+        if (environment.traps != 0 && feenableexcept(environment.traps) == -1) {
+            std::fesetenv(FE_DFL_ENV);
+            continue;  // this CPU (or its emulator) cannot trap: nothing to check
+        }
+        std::vector<std::vector<std::int16_t>> made;
+        const int traps_before = fegetexcept();
+        const int flags_before = std::fetestexcept(FE_ALL_EXCEPT);
+        for (const window_case& window : path_windows)
+            made.push_back(window_samples(window));
+        const int rounding_after = std::fegetround(), traps_after = fegetexcept();
+        const int flags_after = std::fetestexcept(FE_ALL_EXCEPT);
+        std::fesetenv(FE_DFL_ENV);
+        EXPECT_EQ(made, expected) << environment.name;
+        EXPECT_EQ(rounding_after, environment.rounding) << environment.name;
+        EXPECT_EQ(traps_after, traps_before) << environment.name;
+        EXPECT_EQ(flags_after, flags_before) << environment.name;
+    }
 }
 
 TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)

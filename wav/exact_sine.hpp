@@ -19,6 +19,14 @@
 #if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
 #error "FLT_EVAL_METHOD is not 0: doubles would carry excess precision; on 32-bit x86 build with -msse2 -mfpmath=sse"
 #endif
+// -ffast-math (or -Ofast, or -ffinite-math-only) lets the compiler drop the
+// checks for infinities and NaNs, reassociate sums and flush subnormals: the
+// samples come out wrong, often all zero, with no error. The build adds
+// -fno-fast-math after any flags a parent project passes; this catches a
+// build that still gets them.
+#if defined(__FAST_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
+#error "the sample code must not be built with -ffast-math, -Ofast or -ffinite-math-only: its samples would be wrong"
+#endif
 #include <optional>
 
 namespace puretone {

@@ -3,6 +3,7 @@
 // symbols the library exports are defined here.
 #include "puretone/puretone.h"
 
+#include "wav/float_environment.hpp"
 #include "wav/sine_stream.hpp"
 #include "wav/wav_header.hpp"
 
@@ -34,9 +35,14 @@ int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* ou
         return PURETONE_ERROR_WINDOW;
     if (out == nullptr && count > 0)
         return PURETONE_ERROR_NULL;
-    if (count > 0)
+    if (count > 0) {
+        // The samples are those of round to nearest with no traps, whatever
+        // the caller's mode, traps or flags; the caller gets them back.
+        const puretone::saved_environment saved = puretone::enter_default_environment();
         puretone::sine_samples(static_cast<std::int32_t>(start), frequency,
                                std::span(out, static_cast<std::size_t>(count)));
+        puretone::leave_default_environment(saved);
+    }
     return PURETONE_OK;
 }
 

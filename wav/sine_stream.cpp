@@ -154,8 +154,9 @@ std::size_t whole_vectors(std::size_t count)
 
 // The samples left open by settle_samples, one by one: the peak rule where
 // there is a cosine estimate, else (or when the cosine is too near tau) the
-// exact resolver, from the angle itself.
-void settle_open_samples(const double* angles, const double* sines, const double* cosines,
+// exact resolver, from the angle itself, made again: sine_angle gives the
+// very bits fill_angles gave.
+void settle_open_samples(std::int32_t first, double frequency, const double* sines, const double* cosines,
                          std::span<std::int16_t> samples)
 {
     for (std::size_t k = 0; k < samples.size(); ++k) {
@@ -164,34 +165,55 @@ void settle_open_samples(const double* angles, const double* sines, const double
             continue;
         const std::int32_t peak = cosines != nullptr ? settle_peak(ends, cosines[k], vector_error_bound) : 0;
         samples[k] = peak != 0 ? static_cast<std::int16_t>(peak)
-                               : resolve_sample(angles[k], sines[k], vector_error_bound);
+                               : resolve_sample(sine_angle(first + static_cast<std::int32_t>(k), frequency),
+                                                sines[k], vector_error_bound);
     }
 }
 
 // The samples left open in a block made without cosines: their reduced
-// angles are gathered and given vector cosines, then the peak rule.
-void settle_gathered(const double* angles, const double* reduced, const double* sines,
-                     std::span<std::int16_t> samples)
+// angles are gathered and given vector cosines, then the peak rule. Gathered
+// up to gather_samples at a time, in `scratch` (the block's unused cosine
+// array), so that they take no stack of their own: most blocks have far
+// fewer open samples than that.
+constexpr std::size_t gather_samples = block_samples / 4;
+static_assert(gather_samples % vector_lanes_max == 0);
+
+void settle_batch(std::int32_t first, double frequency, const double* sines, std::span<std::int16_t> samples,
+                  double* scratch, std::size_t open)
 {
-    alignas(64) std::array<double, block_samples> open_angles;
-    alignas(64) std::array<double, block_samples> open_sines;
-    alignas(64) std::array<double, block_samples> cosines;
-    std::array<std::size_t, block_samples> open_index;
+    double* const open_angles = scratch;
+    double* const open_sines = scratch + gather_samples;
+    double* const cosines = scratch + 2 * gather_samples;
+    const double* const open_index = scratch + 3 * gather_samples;  // whole numbers below block_samples
+    const std::size_t padded = whole_vectors(open);
+    std::fill(open_angles + open, open_angles + padded, 0.0);
+    vector_estimates(widest_vector_isa(), open_angles, open_sines, cosines, padded);
+    for (std::size_t j = 0; j < open; ++j) {
+        const auto k = static_cast<std::size_t>(open_index[j]);
+        settle_open_samples(first + static_cast<std::int32_t>(k), frequency, sines + k, cosines + j,
+                            samples.subspan(k, 1));
+    }
+}
+
+void settle_gathered(std::int32_t first, double frequency, const double* reduced, const double* sines,
+                     std::span<std::int16_t> samples, double* scratch)
+{
+    double* const open_angles = scratch;
+    double* const open_index = scratch + 3 * gather_samples;
     std::size_t open = 0;
     for (std::size_t k = 0; k < samples.size(); ++k) {
+        if (open == gather_samples) {  // rare: a block of many peaks
+            settle_batch(first, frequency, sines, samples, scratch, open);
+            open = 0;
+        }
         // Written every time, kept only when open: no branch to mispredict.
         const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
-        open_index[open] = k;
+        open_index[open] = static_cast<double>(k);
         open_angles[open] = reduced[k];
         open += ends.low != ends.high;
     }
-    const std::size_t padded = whole_vectors(open);
-    std::fill(open_angles.begin() + open, open_angles.begin() + padded, 0.0);
-    vector_estimates(widest_vector_isa(), open_angles.data(), open_sines.data(), cosines.data(), padded);
-    for (std::size_t j = 0; j < open; ++j) {
-        const std::size_t k = open_index[j];
-        settle_open_samples(angles + k, sines + k, cosines.data() + j, samples.subspan(k, 1));
-    }
+    if (open != 0)
+        settle_batch(first, frequency, sines, samples, scratch, open);
 }
 
 }  // namespace
@@ -199,21 +221,22 @@ void settle_gathered(const double* angles, const double* reduced, const double* 
 std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
                        bool with_cosines)
 {
-    alignas(64) std::array<double, block_samples> angles;
+    // The angles are not kept: fill_angles writes them where the sines go
+    // next, and the few samples that need an angle again make it again.
     alignas(64) std::array<double, block_samples> reduced;
     alignas(64) std::array<double, block_samples> sines;
     alignas(64) std::array<double, block_samples> cosines_store;
     double* const cosines = with_cosines ? cosines_store.data() : nullptr;
     const std::size_t count = samples.size();
     const std::size_t padded = whole_vectors(count);
-    fill_angles(first, frequency, angles.data(), reduced.data(), count);
+    fill_angles(first, frequency, sines.data(), reduced.data(), count);
     std::fill(reduced.begin() + count, reduced.begin() + padded, 0.0);  // whole vectors, harmless
     vector_estimates(widest_vector_isa(), reduced.data(), sines.data(), cosines, padded);
     const open_samples open = settle_samples(sines.data(), cosines, samples.data(), count);
     if (open.unsettled != 0 && with_cosines)
-        settle_open_samples(angles.data(), sines.data(), cosines, samples);
+        settle_open_samples(first, frequency, sines.data(), cosines, samples);
     else if (open.unsettled != 0)
-        settle_gathered(angles.data(), reduced.data(), sines.data(), samples);
+        settle_gathered(first, frequency, reduced.data(), sines.data(), samples, cosines_store.data());
     return static_cast<std::size_t>(open.straddling);
 }
 

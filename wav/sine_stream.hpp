@@ -19,8 +19,11 @@ double sine_angle(std::int32_t index, double frequency);
 std::int16_t sine_sample(std::int32_t index, double frequency);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
-// sine gets long runs of angles.
-constexpr std::int32_t block_samples = 1024;
+// sine gets runs of angles long enough that a block's fixed costs are lost
+// in its samples. A block's three arrays of doubles are on the stack, 6 KiB
+// in all, so that a call fits a thread with a 16 KiB stack beside the
+// thread's own records (and needs no allocation and no lock).
+constexpr std::int32_t block_samples = 256;
 
 // samples[k] = sine_sample(first + k), for a span of at most block_samples,
 // with first + size not above 2^31 - 1. Uses the vector sine where it is

@@ -5,6 +5,11 @@
 // library's message.
 #pragma once
 
+// std::span needs C++20; from C or older C++, puretone/puretone.h serves.
+#if !defined(__cplusplus) || __cplusplus < 202002L
+#error "puretone/puretone.hpp needs C++20 (-std=c++20); from C or C++ before 20, include puretone/puretone.h"
+#endif
+
 #include <puretone/puretone.h>
 
 #include <array>

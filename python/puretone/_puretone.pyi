@@ -1,16 +1,10 @@
-from typing import Optional, SupportsFloat, SupportsIndex
+from typing import Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
 __version__: str
 
-def samples(
-    frequency: SupportsFloat,
-    count: SupportsIndex,
-    start: SupportsIndex = 0,
-    *,
-    out: Optional[npt.NDArray[np.int16]] = None,
-) -> npt.NDArray[np.int16]: ...
-def tone(frequency: SupportsFloat = 440, seconds: SupportsIndex = 10) -> npt.NDArray[np.int16]: ...
-def wav_header(sample_count: SupportsIndex) -> bytes: ...
+def check(frequency: float, start: int, count: int) -> Optional[Tuple[int, str]]: ...
+def fill(frequency: float, start: int, out: npt.NDArray[np.int16]) -> None: ...
+def wav_header(sample_count: int) -> bytes: ...

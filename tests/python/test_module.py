@@ -4,8 +4,14 @@ Run by CTest with PYTHONPATH at the built package, PURETONE_BINARY the
 program and PURETONE_LIBRARY the shared library (absent for a static one).
 """
 import ctypes
+import inspect
 import os
+import pydoc
+import signal
 import subprocess
+import sys
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -68,6 +74,8 @@ def test_a_window_is_the_slice_of_the_whole_tone_and_out_is_filled_in_place():
         (lambda: puretone.samples(440, 1, 2**70), "past index"),
         (lambda: puretone.tone(440, 48696), "seconds=48696: "),
         (lambda: puretone.tone(440, -1), "seconds=-1: "),
+        (lambda: puretone.tone(440, 2**100), "seconds=1267650600228229401496703205376: "),
+        (lambda: puretone.samples(1e300, 1), r"frequency=1e\+300\b"),
         (lambda: puretone.wav_header(2147483630), "sample count"),
         (lambda: puretone.samples(440, 3, out=np.zeros(4, dtype=np.int16)), "shape"),
         (lambda: puretone.samples(440, 3, out=np.zeros(6, dtype=np.int16)[::2]), "contiguous"),
@@ -89,11 +97,111 @@ def test_bad_values_raise_value_error_with_the_library_message(call, message):
         lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=np.int32)),
         lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=">i2")),
         lambda: puretone.samples(440, 2, out=[0, 0]),
+        lambda: puretone.samples(440, True),
+        lambda: puretone.samples(True, 4),
+        lambda: puretone.samples(np.True_, 4),
+        lambda: puretone.samples(440, 4, np.False_),
+        lambda: puretone.samples(np.array("440"), 4),
+        lambda: puretone.samples(np.str_("440"), 4),
+        lambda: puretone.samples(440, np.array("4")),
+        lambda: puretone.samples(440 + 0j, 4),
+        lambda: puretone.samples(np.complex128(440), 4),
+        lambda: puretone.samples(np.array(440 + 0j), 4),
+        lambda: puretone.tone(b"440", 1),
+        lambda: puretone.wav_header(True),
     ],
 )
 def test_wrong_types_raise_type_error(call):
     with pytest.raises(TypeError):
         call()
+
+
+class Raising:
+    """An argument whose own conversion raises."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error
+
+    def __float__(self):
+        raise self.error
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda raising: puretone.samples(440, raising),
+        lambda raising: puretone.samples(raising, 4),
+        lambda raising: puretone.tone(440, raising),
+        lambda raising: puretone.wav_header(raising),
+    ],
+)
+@pytest.mark.parametrize("error", [KeyboardInterrupt, ZeroDivisionError, OverflowError])
+def test_an_arguments_own_exception_passes_through_unchanged(call, error):
+    with pytest.raises(error) as raised:
+        call(Raising(error("from the argument")))
+    assert str(raised.value) == "from the argument"
+
+
+@pytest.mark.parametrize(
+    "function, parameters",
+    [
+        (puretone.samples, "(frequency: SupportsFloat, count: SupportsIndex, start: SupportsIndex = 0, *, out:"),
+        (puretone.tone, "(frequency: SupportsFloat = 440, seconds: SupportsIndex = 10)"),
+        (puretone.wav_header, "(sample_count: SupportsIndex) -> bytes"),
+    ],
+)
+def test_signatures_and_help_name_the_parameters_and_types(function, parameters):
+    def plain(text):
+        return text.replace("typing.", "").replace("<class '", "").replace("'>", "")
+
+    assert plain(str(inspect.signature(function))).startswith(parameters)
+    assert function.__name__ + plain(parameters) in plain(pydoc.render_doc(function, renderer=pydoc.plaintext))
+
+
+def test_ctrl_c_interrupts_a_long_call_soon_and_nothing_is_written_after():
+    # The child fills 2^27 samples (about half a second or more) into a
+    # marked array; SIGINT comes a little after it starts.
+    child = subprocess.Popen(
+        [sys.executable, "-B", "-c", """
+import sys, time, numpy as np, puretone
+out = np.full(2**27, 7, dtype=np.int16)
+print("started", flush=True)
+try:
+    puretone.samples(11025, out.size, out=out)
+    print("finished", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+    written = out.size - int(np.count_nonzero(out == 7))
+    time.sleep(0.1)
+    after = out.size - int(np.count_nonzero(out == 7))
+    print(written, after, out.size, flush=True)
+"""],
+        stdout=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "started\n"
+    time.sleep(0.1)
+    sent = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    assert child.stdout.readline() == "interrupted\n"
+    latency = time.monotonic() - sent
+    written, after, size = map(int, child.stdout.readline().split())
+    assert child.wait() == 0
+    assert latency < 0.2
+    assert 0 < written < size and after == written
+
+
+def test_a_thread_with_a_64_kib_stack_makes_the_same_samples():
+    made = []
+    previous = threading.stack_size(65536)
+    try:
+        thread = threading.Thread(target=lambda: made.append(puretone.samples(11025, 5000, 70000)))
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    assert np.array_equal(made[0], puretone.samples(11025, 5000, 70000))
 
 
 def test_version_is_the_program_version():
