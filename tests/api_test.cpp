@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -41,6 +42,86 @@ TEST(api, windows_anywhere_match_the_oracle_bit_for_bit)
             ASSERT_EQ(puretone_samples(frequency, start + 1001, 333, inner.data()), PURETONE_OK);
             EXPECT_TRUE(std::equal(inner.begin(), inner.end(), window.begin() + 1001)) << frequency;
         }
+}
+
+// Frame `k` of a window read back as a double: the integer, or the float.
+double frame_value(const std::vector<unsigned char>& buffer, int format, std::size_t at)
+{
+    if (format == PURETONE_FORMAT_S16) {
+        std::int16_t value;
+        std::memcpy(&value, buffer.data() + 2 * at, 2);
+        return value;
+    }
+    if (format == PURETONE_FORMAT_F32) {
+        float value;
+        std::memcpy(&value, buffer.data() + 4 * at, 4);
+        return value;
+    }
+    std::int32_t value;
+    std::memcpy(&value, buffer.data() + 4 * at, 4);
+    return value;
+}
+
+TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
+{
+    using puretone_test::oracle_format;
+    const struct {
+        std::uint32_t rate;
+        double frequency;
+        int format;
+        int level_kind;
+        double level;
+        std::uint32_t channels;
+        std::int64_t start;
+    } cases[] = {
+        {8000, 3999, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1, 0},           // just below half the rate
+        {48000, 1000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 0},        // broadcast line-up
+        {48000, 1000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -20, 2, 123456789},
+        {96000, 1000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 0.5, 1, 0},
+        {192000, 997, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 2, 5000},       // s32 stereo
+        {192000, 48000, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1, 0},        // peaks in 32 bits
+        {1, 0.25, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1, 0},              // a 1 Hz rate
+        {1, 1.0e-3, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2147483648 - 3000},
+        {768000, 20000, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0.1, 8, 0},     // 8 channels
+        {768000, -2147483648.0, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2147483648 - 3000},
+        {44100, 30000, PURETONE_FORMAT_S16, PURETONE_LEVEL_DBFS, -6.0206, 1, 0},   // above half the rate
+        {44100, -440, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -3, 3, 0},         // negative: -0.0f first
+        {22050, -1234.5, PURETONE_FORMAT_S32, PURETONE_LEVEL_RATIO, 0.999, 1, 1000000000},
+        {48000, 1000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 0},          // zero crossings every 24th
+        {44100, 11025, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2000000000},  // every other, far out
+        {48000, 12000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -40, 1, 0},
+        {48000, 12000, PURETONE_FORMAT_S16, PURETONE_LEVEL_RATIO, 1.0 / 32767, 1, 0},  // P = 1
+        {11025, 440, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0, 1, 0},          // silence
+    };
+    constexpr std::int64_t frames = 2500;
+    for (const auto& c : cases) {
+        puretone_format format = PURETONE_FORMAT_INIT;
+        format.rate = c.rate;
+        format.sample_format = c.format;
+        format.level_kind = c.level_kind;
+        format.level = c.level;
+        format.channels = c.channels;
+        const puretone_test::oracle_tone tone{static_cast<double>(c.rate), c.frequency,
+                                              static_cast<oracle_format>(c.format), c.level_kind, c.level};
+        const double peak = puretone_test::oracle_peak(tone);
+        const std::size_t width = c.format == PURETONE_FORMAT_S16 ? 2 : 4;
+        std::vector<unsigned char> buffer(frames * c.channels * width);
+        ASSERT_EQ(puretone_frames(&format, c.frequency, c.start, frames, buffer.data()), PURETONE_OK)
+            << c.rate << " " << c.frequency;
+        for (std::size_t k = 0; k < frames; ++k) {
+            const auto index = static_cast<std::int32_t>(c.start + static_cast<std::int64_t>(k));
+            const double first = frame_value(buffer, c.format, k * c.channels);
+            if (k % 3 == 0 || c.format == PURETONE_FORMAT_F32) {
+                const double expected = puretone_test::oracle_sample(index, tone, peak);
+                ASSERT_TRUE(first == expected && (c.format != PURETONE_FORMAT_F32 || std::signbit(first) == std::signbit(expected)))
+                    << c.rate << " Hz rate, " << c.frequency << " Hz, format " << c.format << ", frame " << index
+                    << ": " << first << " not " << expected;
+            }
+            for (std::size_t channel = 1; channel < c.channels; ++channel)
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(frame_value(buffer, c.format, k * c.channels + channel)),
+                          std::bit_cast<std::uint64_t>(first));
+        }
+    }
 }
 
 TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)
