@@ -22,6 +22,7 @@
 #if PURETONE_VECTOR
 #include "angle_reduction.hpp"
 #include "vector_sine.hpp"
+#include "zero_crossing.hpp"
 #endif
 
 namespace puretone {
@@ -201,6 +202,18 @@ void settle_open_samples(const double* angles, const double* sines, const double
         const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, peak);
         if (same_sample(ends.low, ends.high))
             continue;
+        if constexpr (is_float_sample<Sample>) {
+            // Nearly all open float samples sit on a zero crossing: settled
+            // here inline, the rest by the resolver.
+            if (std::fabs(sines[k]) <= zero_crossing_reach) {
+                const sine_near_zero near = sine_near_a_zero(angles[k]);
+                const bracket_of<Sample> closer = bracket_for<Sample>(near.value, near.bound, peak);
+                if (same_sample(closer.low, closer.high)) {
+                    samples[k] = closer.low;
+                    continue;
+                }
+            }
+        }
         std::int32_t settled = 0;
         if constexpr (!is_float_sample<Sample>)
             if (cosines != nullptr)

@@ -15,12 +15,12 @@
 //     t / pi by at most 2^48 * 2^-52 = 2^-4, so rint of it is the nearest
 //     integer k (t / pi lies within 2^-14 of it), exactly: |x| < 2^51.
 //   - b = (t - h1) - l1 = t - k Q1 exactly, with h1 = RN(k Q1) and l1 = k Q1
-//     - h1 exact by FMA. If k = 0, h1 = l1 = 0. Otherwise |t| > 2, so t is a
+//     - h1 exact (Dekker's product). If k = 0, h1 = l1 = 0. Otherwise |t| > 2, so t is a
 //     multiple of 2^-51, and so are k Q1 (Q1 is), h1 (>= Q1 > 2) and l1.
 //     |t - k Q1| <= |r| + |k| |pi - Q1| < 2^-13 + 2^48 * 2^-52.8 < 2^-4, and
 //     |l1| <= ulp(h1) / 2 <= 2^-3 (h1 < 2^50): t - h1 and then b are
 //     multiples of 2^-51 below 2^-1, 50 bits at most: both exact.
-//   - k Q2 = h2 + l2 exactly (FMA); |h2| < 2^48 * 2^-52.8 < 2^-4.8, so
+//   - k Q2 = h2 + l2 exactly (Dekker); |h2| < 2^48 * 2^-52.8 < 2^-4.8, so
 //     |l2| <= 2^-58. c + e = b - h2 exactly (Knuth's two-sum), |e| <=
 //     ulp(c) / 2 <= 2^-53 |c|. |k Q3| < 2^48 * 2^-108 = 2^-60.
 //   - rl = RN(RN(e - l2) - RN(k Q3)): three roundings of values below
@@ -48,6 +48,23 @@ constexpr double pi_1 = 0x1.921fb54442d18p+1;      // RN(pi)
 constexpr double pi_2 = 0x1.1a62633145c07p-53;     // RN(pi - Q1)
 constexpr double pi_3 = -0x1.f1976b7ed8fbcp-109;   // RN(pi - Q1 - Q2)
 constexpr double inverse_pi = 0x1.45f306dc9c883p-2;  // RN(1 / pi)
+// Veltkamp's splits of Q1 and Q2: halves of at most 26 bits each.
+constexpr double pi_1_high = 0x1.921fb58p+1;
+constexpr double pi_1_low = -0x1.dde974p-26;
+constexpr double pi_2_high = 0x1.1a62630p-53;
+constexpr double pi_2_low = 0x1.8a2e038p-80;
+static_assert(pi_1_high + pi_1_low == pi_1 && pi_2_high + pi_2_low == pi_2);
+
+// k c - RN(k c), exactly, by Dekker's product (k and c split in 26-bit
+// halves make every partial product exact, and each sum in turn), with no
+// call to a library fma where the CPU lacks one.
+inline double product_error(double k, double c_high, double c_low, double product)
+{
+    const double split = k * 134217729.0;  // 2^27 + 1
+    const double k_high = split - (split - k);
+    const double k_low = k - k_high;
+    return ((k_high * c_high - product) + k_high * c_low + k_low * c_high) + k_low * c_low;
+}
 
 // Where the estimate of sin t is this small or smaller (with an error of at
 // most 2^-47), |sin t| < 2^-13.9 and the contract holds.
@@ -72,17 +89,18 @@ inline sine_near_zero sine_near_a_zero(double t)
     constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
     const double k = (t * inverse_pi + integer_rounder) - integer_rounder;
     const double h1 = k * pi_1;
-    const double l1 = std::fma(k, pi_1, -h1);
+    const double l1 = product_error(k, pi_1_high, pi_1_low, h1);
     const double b = (t - h1) - l1;
     const double h2 = k * pi_2;
-    const double l2 = std::fma(k, pi_2, -h2);
+    const double l2 = product_error(k, pi_2_high, pi_2_low, h2);
     const double c = b - h2;
     const double c_b = c - b;  // Knuth's two-sum of b and -h2
     const double e = (b - (c - c_b)) + (-h2 - c_b);
     const double rl = (e - l2) - k * pi_3;
     const double cube = ((c * c) * c) / 6.0;
     const double sine = c + (rl - cube);
-    const double value = std::fmod(k, 2.0) == 0 ? sine : -sine;  // sin(k pi + r) = (-1)^k sin r
+    const double half = k * 0.5;  // exact, as is its floor: k is odd when they differ
+    const double value = std::floor(half) == half ? sine : -sine;  // sin(k pi + r) = (-1)^k sin r
     return {value, zero_crossing_bound(value)};
 }
 
