@@ -166,6 +166,89 @@ TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)
     EXPECT_EQ(puretone_wav_header(2147483629, header), PURETONE_OK);  // RIFF size 0xFFFFFFFF - 1
     EXPECT_EQ(std::memcmp(header + 4, "\xfe\xff\xff\xff", 4), 0);
     EXPECT_STREQ(puretone_strerror(12345), "unknown puretone error code");
+
+    // Formats: every field out of range, each with its own code, in the
+    // order of the checks; frames at the edge of the angle domain.
+    const puretone_format good = PURETONE_FORMAT_INIT;
+    const auto with = [&good](auto change) {
+        puretone_format format = good;
+        change(format);
+        return format;
+    };
+    const struct {
+        puretone_format format;
+        double frequency;
+        std::int64_t start, count;
+        int code;
+    } format_cases[] = {
+        {with([](puretone_format& f) { f.size = 8; }), 440, 0, 4, PURETONE_ERROR_DESCRIPTION},
+        {with([](puretone_format& f) { f.reserved = 1; }), 440, 0, 4, PURETONE_ERROR_DESCRIPTION},
+        {with([](puretone_format& f) { f.rate = 0; }), 440, 0, 4, PURETONE_ERROR_RATE},
+        {with([](puretone_format& f) { f.rate = 768001; }), 440, 0, 4, PURETONE_ERROR_RATE},
+        {with([](puretone_format& f) { f.sample_format = 4; }), 440, 0, 4, PURETONE_ERROR_FORMAT},
+        {with([](puretone_format& f) { f.sample_format = -1; }), 440, 0, 4, PURETONE_ERROR_FORMAT},
+        {with([](puretone_format& f) { f.level_kind = 3; }), 440, 0, 4, PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = 1.0000001; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = -0.1; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([nan](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = nan; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_DBFS, f.level = 0.5; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([inf](puretone_format& f) { f.level_kind = PURETONE_LEVEL_DBFS, f.level = -inf; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.channels = 0; }), 440, 0, 4, PURETONE_ERROR_CHANNELS},
+        {with([](puretone_format& f) { f.channels = 9; }), 440, 0, 4, PURETONE_ERROR_CHANNELS},
+        {with([](puretone_format& f) { f.rate = 0, f.channels = 0; }), 440, 0, 4, PURETONE_ERROR_RATE},  // in order
+        {good, nan, 0, 4, PURETONE_ERROR_FREQUENCY},
+        {good, 440, index_end - 3, 4, PURETONE_ERROR_WINDOW},
+        // The last angle decides: 140057 * 1e9 * 2 pi = 8.80004e14 is out,
+        // 140056 * 1e9 * 2 pi = 8.79998e14 is in; at 44100 Hz every window is in.
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140056, 2, PURETONE_ERROR_ANGLE},
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140055, 2, PURETONE_OK},
+        {with([](puretone_format& f) { f.rate = 1; }), -2147483648.0, index_end - 4, 4, PURETONE_ERROR_ANGLE},
+        {with([](puretone_format& f) { f.rate = 44099; }), -2147483648.0, index_end - 4, 4, PURETONE_OK},
+        {good, -2147483648.0, index_end - 4, 4, PURETONE_OK},
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140057, 0, PURETONE_OK},  // no frame, no angle
+    };
+    for (const auto& c : format_cases) {
+        std::int16_t buffer[4] = {111, 111, 111, 111};
+        EXPECT_EQ(puretone_frames(&c.format, c.frequency, c.start, c.count, buffer), c.code)
+            << c.format.rate << " " << c.frequency << " " << c.start;
+        if (c.code != PURETONE_OK) {
+            EXPECT_TRUE(buffer[0] == 111 && buffer[3] == 111);
+        }
+        const std::string message = puretone_strerror(c.code);
+        EXPECT_TRUE(!message.empty() && message.find('\n') == std::string::npos && message != "unknown puretone error code");
+        if (c.code != PURETONE_ERROR_FREQUENCY && c.code != PURETONE_ERROR_WINDOW && c.code != PURETONE_ERROR_ANGLE
+            && c.code != PURETONE_OK) {
+            EXPECT_EQ(puretone_header_length(&c.format), c.code);
+            EXPECT_EQ(puretone_longest_frames(&c.format), c.code);
+        }
+    }
+    EXPECT_EQ(puretone_frames(nullptr, 440, 0, 4, nullptr), PURETONE_ERROR_DESCRIPTION);
+    // A later, larger description reads where what this library does not
+    // know is zero, and is refused where it is not.
+    struct {
+        puretone_format format;
+        std::uint64_t later;
+    } larger{good, 0};
+    larger.format.size = sizeof larger;
+    EXPECT_EQ(puretone_header_length(&larger.format), 44);
+    larger.later = 1;
+    EXPECT_EQ(puretone_header_length(&larger.format), PURETONE_ERROR_DESCRIPTION);
+    // Headers: frame counts up to the last whose RIFF size fits, and the
+    // same limit as puretone_wav_header's at the default format.
+    EXPECT_EQ(puretone_longest_frames(&good), 2147483629);
+    unsigned char bytes[PURETONE_HEADER_MAX];
+    const puretone_format wide = with([](puretone_format& f) { f.sample_format = PURETONE_FORMAT_S24, f.channels = 3; });
+    const std::int64_t longest = puretone_longest_frames(&wide);
+    EXPECT_EQ(longest, (0xFFFFFFFFLL - 60 - 1) / 9);  // odd: its pad byte fits too
+    EXPECT_EQ(puretone_header(&wide, longest, bytes), PURETONE_OK);
+    EXPECT_EQ(puretone_header(&wide, longest + 1, bytes), PURETONE_ERROR_FRAME_COUNT);
+    EXPECT_EQ(puretone_header(&wide, -1, bytes), PURETONE_ERROR_FRAME_COUNT);
+    EXPECT_EQ(puretone_header(&wide, 0, nullptr), PURETONE_ERROR_NULL);
 }
 
 TEST(api, cpp_wrapper_throws_the_library_message)
@@ -180,6 +263,17 @@ TEST(api, cpp_wrapper_throws_the_library_message)
     } catch (const std::out_of_range& error) {
         EXPECT_STREQ(error.what(), puretone_strerror(PURETONE_ERROR_SAMPLE_COUNT));
     }
+    // Frames and headers of any format; a buffer of the wrong type is refused.
+    const puretone_format stereo = puretone::format(48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 0.5, 2);
+    std::vector<float> both(8);
+    puretone::frames(stereo, 12000, 0, std::span(both));
+    // sin(RN(pi)) = 1.22e-16: kept in float, not flushed to 0.
+    EXPECT_EQ(both, (std::vector<float>{0.0f, 0.0f, 0.5f, 0.5f, 6.123234e-17f, 6.123234e-17f, -0.5f, -0.5f}));
+    std::vector<std::int32_t> wrong(8);
+    EXPECT_THROW(puretone::frames(stereo, 12000, 0, std::span(wrong)), std::invalid_argument);
+    EXPECT_THROW(puretone::frames(puretone::format(0), 440, 0, std::span(wrong)), std::invalid_argument);
+    EXPECT_EQ(puretone::header(stereo, 10).size(), 58u);
+    EXPECT_THROW(puretone::header(stereo, -1), std::out_of_range);
     EXPECT_EQ(std::to_string(PURETONE_VERSION_MAJOR) + "." + std::to_string(PURETONE_VERSION_MINOR) + "."
                   + std::to_string(PURETONE_VERSION_PATCH),
               puretone::version());
