@@ -25,4 +25,7 @@ struct tone_plan {
 // failure, once every worker has stopped.
 int write_tone(int fd, const tone_plan& tone);
 
+// The bytes write_tone writes: header, frames, pad byte.
+std::int64_t tone_file_size(const tone_plan& tone);
+
 }  // namespace puretone

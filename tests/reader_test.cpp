@@ -112,6 +112,8 @@ TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
             (c.format == PURETONE_FORMAT_S16 ? 2u : c.format == PURETONE_FORMAT_S24 ? 3u : 4u);
         EXPECT_EQ(std::filesystem::file_size(path),
                   static_cast<std::uintmax_t>(puretone_header_length(&format)) + data + data % 2);
+        EXPECT_EQ(std::filesystem::file_size(path),
+                  static_cast<std::uintmax_t>(puretone::tone_file_size({1000, c.frames, 1, format})));
 
         SF_INFO info{};
         SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
