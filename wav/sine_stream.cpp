@@ -142,6 +142,17 @@ template <class Sample>
                                                                Sample* samples, std::size_t count, double peak)
 {
     std::int32_t straddling = 0, unsettled = 0;
+    if (cosines == nullptr && !is_float_sample<Sample>) {
+        // Integer ends compared as 32-bit integers: the lanes of the test
+        // stay as wide as they were for 16 bits alone.
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::int32_t low = scale_to_integer(sines[k] - vector_error_bound, peak);
+            const std::int32_t high = scale_to_integer(sines[k] + vector_error_bound, peak);
+            samples[k] = static_cast<Sample>(low);
+            straddling += low != high;
+        }
+        return {straddling, straddling};
+    }
     if (cosines == nullptr) {
         for (std::size_t k = 0; k < count; ++k) {
             const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, peak);
@@ -153,8 +164,9 @@ template <class Sample>
     if constexpr (!is_float_sample<Sample>) {
         const auto whole_peak = static_cast<std::int32_t>(peak);
         for (std::size_t k = 0; k < count; ++k) {
-            const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, peak);
-            const std::int32_t settled = settle_peak({ends.low, ends.high}, cosines[k], vector_error_bound, whole_peak);
+            const sample_bracket ends = {scale_to_integer(sines[k] - vector_error_bound, peak),
+                                         scale_to_integer(sines[k] + vector_error_bound, peak)};
+            const std::int32_t settled = settle_peak(ends, cosines[k], vector_error_bound, whole_peak);
             samples[k] = static_cast<Sample>(settled != 0 ? settled : ends.low);
             straddling += ends.low != ends.high;
             unsettled += (ends.low != ends.high) & (settled == 0);
