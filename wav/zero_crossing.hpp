@@ -41,6 +41,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 namespace puretone {
 
@@ -99,8 +100,8 @@ inline sine_near_zero sine_near_a_zero(double t)
     const double rl = (e - l2) - k * pi_3;
     const double cube = ((c * c) * c) / 6.0;
     const double sine = c + (rl - cube);
-    const double half = k * 0.5;  // exact, as is its floor: k is odd when they differ
-    const double value = std::floor(half) == half ? sine : -sine;  // sin(k pi + r) = (-1)^k sin r
+    const bool odd = (static_cast<std::int64_t>(k) & 1) != 0;  // exact: k is whole, |k| < 2^48
+    const double value = odd ? -sine : sine;  // sin(k pi + r) = (-1)^k sin r
     return {value, zero_crossing_bound(value)};
 }
 
