@@ -17,8 +17,8 @@
  * as puretone_samples gives it. The program puretone writes these very
  * samples, little-endian, after the header puretone_header gives.
  *
- * Every call returns 0 or a negative PURETONE_ERROR_* code, which
- * puretone_strerror names. On an error nothing is written. The calls keep no
+ * Every call that can fail returns 0 (or the length or count it is for) or a
+ * negative PURETONE_ERROR_* code, which puretone_strerror names. On an error nothing is written. The calls keep no
  * state between them and are safe to make from any number of threads; they
  * never print, exit or abort.
  */
