@@ -1,7 +1,8 @@
-// puretone <wav file> [<frequency> [sec]]
+// puretone [options] <wav file> [<frequency> [sec]]
 //
-// Writes a mono, 16-bit, 44100 Hz WAV file holding a full-scale sine tone at
-// phase zero. Exit status: 0 on success and for the usage line, 1 when the
+// Writes a WAV file holding a sine tone at phase zero: by default mono,
+// 16-bit, 44100 Hz, full scale; --rate, --format, --level and --channels
+// choose others. Exit status: 0 on success and for the usage line, 1 when the
 // output cannot be opened or written, 2 for an argument out of range or a
 // PURETONE_THREADS that is not a thread count.
 #include "app/command_line.hpp"
@@ -22,8 +23,10 @@ int main(int argc, char** argv)
     const auto threads = puretone::read_thread_setting();
     if (!threads)
         return 2;
-    // 44100 samples a second; at most 2147449500, as the duration was checked.
-    const puretone::tone_plan tone{request->frequency, request->seconds * 44100, *threads};
+    // Frames: at most puretone_longest_frames, below 2^31, as the duration
+    // was checked.
+    const auto frames = static_cast<std::int32_t>(std::int64_t{request->seconds} * request->format.rate);
+    const puretone::tone_plan tone{request->frequency, frames, *threads, request->format};
     if (!puretone::write_tone_file(request->path, tone))
         return 1;
     return 0;

@@ -26,7 +26,9 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <utility>
 #include <mutex>
 #include <new>
 #include <pthread.h>
@@ -36,59 +38,101 @@ namespace puretone {
 namespace {
 
 // Without workers: 64 KiB a chunk. Chunks of 32 KiB to 1 MiB measured the
-// same; this one stays in cache between making and writing.
-constexpr std::size_t serial_chunk_samples = 32768;
+// same; this one stays in cache between making and writing. (Sizes here
+// are of 16-bit mono; wider frames take as many bytes in fewer frames.)
+constexpr std::size_t serial_chunk_bytes = 65536;
 // With workers: chunks of 256 KiB. On 2 cores, 128 KiB to 512 KiB measured
 // the same once the ring sat on huge pages (before, 256 KiB was 3% to 9%
 // ahead). With many threads they shrink, down to 32 KiB, so that the ring
 // keeps 4 a thread.
-constexpr std::size_t largest_chunk_samples = 131072;
-constexpr std::size_t smallest_chunk_samples = 16384;
+constexpr std::size_t largest_chunk_bytes = 262144;
+constexpr std::size_t smallest_chunk_bytes = 32768;
 constexpr std::size_t slots_per_thread = 4;
 // The ring's bytes at most: with the program's own pages (about 4 MB) and
 // some 10 KB a thread, a run stays well under 16 MB resident.
 constexpr std::size_t most_ring_bytes = std::size_t{4} << 20;
 constexpr std::size_t huge_page = std::size_t{2} << 20;  // x86-64's and AArch64's (4 KiB base pages)
 
-// Samples [first, first + count) into `samples`, in file byte order.
-int make_chunk(double frequency, std::int64_t first, std::int16_t* samples, std::size_t count)
+// A frame in memory, as puretone_frames writes it: int16_t samples for
+// s16, 32-bit ones for the rest.
+std::size_t memory_frame_bytes(const puretone_format& format)
 {
-    if (puretone_samples(frequency, first, static_cast<std::int64_t>(count), samples) != PURETONE_OK)
-        return EINVAL;  // a frequency of the command line and N <= 2^31: not reached
-    if constexpr (std::endian::native == std::endian::big)
-        for (std::size_t k = 0; k < count; ++k) {
-            const auto bits = static_cast<std::uint16_t>(samples[k]);
-            samples[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(bits << 8 | bits >> 8));
+    return (format.sample_format == PURETONE_FORMAT_S16 ? 2 : 4) * std::size_t{format.channels};
+}
+
+// The same frame in the file: s24 in 3 bytes.
+std::size_t file_frame_bytes(const puretone_format& format)
+{
+    const std::size_t width = format.sample_format == PURETONE_FORMAT_S16   ? 2
+                              : format.sample_format == PURETONE_FORMAT_S24 ? 3
+                                                                            : 4;
+    return width * format.channels;
+}
+
+// Frames [first, first + count) into `bytes`, then turned into the file's
+// bytes in place: each sample low byte first, s24 packed from 4 bytes into
+// 3 (sample j moves down to 3j, never over a sample not yet read: it is
+// read whole before its 3 bytes are written, and every later one lies at
+// 4j + 4 or above). The size in the file.
+std::size_t make_chunk(const puretone_format& format, double frequency, std::int64_t first, unsigned char* bytes,
+                       std::size_t count, int& error)
+{
+    if (puretone_frames(&format, frequency, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
+        error = EINVAL;  // a format and frequency the command line checked, N <= 2^31: not reached
+        return 0;
+    }
+    const std::size_t samples = count * format.channels;
+    if (format.sample_format == PURETONE_FORMAT_S16) {
+        if constexpr (std::endian::native == std::endian::big)
+            for (std::size_t k = 0; k < samples; ++k)
+                std::swap(bytes[2 * k], bytes[2 * k + 1]);
+    } else if (format.sample_format == PURETONE_FORMAT_S24) {
+        for (std::size_t k = 0; k < samples; ++k) {
+            std::uint32_t value;
+            std::memcpy(&value, bytes + 4 * k, 4);
+            bytes[3 * k] = static_cast<unsigned char>(value);
+            bytes[3 * k + 1] = static_cast<unsigned char>(value >> 8);
+            bytes[3 * k + 2] = static_cast<unsigned char>(value >> 16);
         }
-    return 0;
+    } else if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t k = 0; k < samples; ++k) {
+            std::swap(bytes[4 * k], bytes[4 * k + 3]);
+            std::swap(bytes[4 * k + 1], bytes[4 * k + 2]);
+        }
+    }
+    error = 0;
+    return count * file_frame_bytes(format);
 }
 
-const unsigned char* bytes_of(const std::int16_t* samples)
+int make_serially(const puretone_format& format, double frequency, std::int32_t frame_count,
+                  chunk_consumer consume, void* context)
 {
-    return reinterpret_cast<const unsigned char*>(samples);  // the file's bytes, as make_chunk left them
-}
-
-int make_serially(double frequency, std::int32_t sample_count, chunk_consumer consume, void* context)
-{
-    static std::int16_t samples[serial_chunk_samples];
-    for (std::int64_t first = 0; first < sample_count; first += serial_chunk_samples) {
-        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(serial_chunk_samples, sample_count - first));
-        if (const int error = make_chunk(frequency, first, samples, count))
+    // 32-bit aligned for the samples puretone_frames writes into it.
+    alignas(4) static unsigned char bytes[serial_chunk_bytes];
+    const std::int64_t chunk_frames = static_cast<std::int64_t>(serial_chunk_bytes / memory_frame_bytes(format));
+    for (std::int64_t first = 0; first < frame_count; first += chunk_frames) {
+        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(chunk_frames, frame_count - first));
+        int error = 0;
+        const std::size_t size = make_chunk(format, frequency, first, bytes, count, error);
+        if (error != 0)
             return error;
-        if (const int error = consume(context, bytes_of(samples), 2 * count))
-            return error;
+        if (const int failure = consume(context, bytes, size))
+            return failure;
     }
     return 0;
 }
 
 struct pipeline {
+    puretone_format format;
     double frequency;
-    std::int32_t sample_count;
-    std::size_t chunk_samples;
+    std::int32_t sample_count;           // frames
+    std::size_t chunk_samples;           // frames a chunk
+    std::size_t slot_bytes;              // chunk_samples frames in memory
     std::int64_t chunks;
     std::int64_t slots;
-    std::int16_t* ring = nullptr;        // slots * chunk_samples, not zeroed: threads touch it as they fill it
-    std::unique_ptr<std::int64_t[]> made;  // per slot: the chunk it holds whole, or -1
+    unsigned char* ring = nullptr;       // slots * slot_bytes, not zeroed: threads touch it as they fill it
+    std::unique_ptr<std::int64_t[]> made;       // per slot: the chunk it holds whole, or -1
+    std::unique_ptr<std::size_t[]> made_bytes;  // per slot: the file's bytes it holds
     std::mutex lock;
     std::condition_variable slot_freed;  // workers wait here
     std::condition_variable chunk_made;  // the caller waits here
@@ -97,9 +141,9 @@ struct pipeline {
     bool stop = false;
     int error = 0;
 
-    std::int16_t* slot_of(std::int64_t chunk)
+    unsigned char* slot_of(std::int64_t chunk)
     {
-        return ring + static_cast<std::size_t>(chunk % slots) * chunk_samples;
+        return ring + static_cast<std::size_t>(chunk % slots) * slot_bytes;
     }
     std::int64_t& made_in_slot_of(std::int64_t chunk) { return made[static_cast<std::size_t>(chunk % slots)]; }
     std::size_t count_of(std::int64_t chunk) const
@@ -115,12 +159,14 @@ struct pipeline {
     {
         const std::int64_t chunk = next_chunk++;
         held.unlock();
-        const int failure = make_chunk(frequency, chunk * static_cast<std::int64_t>(chunk_samples), slot_of(chunk),
-                                       count_of(chunk));
+        int failure = 0;
+        const std::size_t size = make_chunk(format, frequency, chunk * static_cast<std::int64_t>(chunk_samples),
+                                            slot_of(chunk), count_of(chunk), failure);
         held.lock();
         if (failure != 0)
             fail(failure);
         made_in_slot_of(chunk) = chunk;
+        made_bytes[static_cast<std::size_t>(chunk % slots)] = size;
     }
     void fail(int failure)
     {
@@ -152,7 +198,8 @@ int consume_in_order(pipeline& p, chunk_consumer consume, void* context)
     for (std::int64_t chunk = 0; chunk < p.chunks && !p.stop;) {
         if (p.made_in_slot_of(chunk) == chunk) {
             held.unlock();
-            const int failure = consume(context, bytes_of(p.slot_of(chunk)), 2 * p.count_of(chunk));
+            const std::size_t size = p.made_bytes[static_cast<std::size_t>(chunk % p.slots)];
+            const int failure = consume(context, p.slot_of(chunk), size);
             held.lock();
             if (failure != 0)
                 p.fail(failure);
@@ -169,24 +216,30 @@ int consume_in_order(pipeline& p, chunk_consumer consume, void* context)
 
 }  // namespace
 
-int make_in_order(double frequency, std::int32_t sample_count, int threads, chunk_consumer consume, void* context)
+int make_in_order(const puretone_format& format, double frequency, std::int32_t sample_count, int threads,
+                  chunk_consumer consume, void* context)
 {
     if (threads <= 1)
-        return make_serially(frequency, sample_count, consume, context);
+        return make_serially(format, frequency, sample_count, consume, context);
+    // Frames of any width come as many bytes a chunk as 16-bit mono ones:
+    // chunks are whole blocks of frames, at least one.
+    const std::size_t frame = memory_frame_bytes(format);
     const std::size_t ring_slots = slots_per_thread * static_cast<std::size_t>(threads);
-    const std::size_t chunk_samples = std::clamp(most_ring_bytes / 2 / ring_slots / 1024 * 1024,
-                                                 smallest_chunk_samples, largest_chunk_samples);
+    const std::size_t chunk_bytes = std::clamp(most_ring_bytes / ring_slots, smallest_chunk_bytes, largest_chunk_bytes);
+    const std::size_t chunk_samples = std::max<std::size_t>(chunk_bytes / frame / 1024 * 1024, 1024);
     const std::int64_t chunks = (sample_count + static_cast<std::int64_t>(chunk_samples) - 1) /
                                 static_cast<std::int64_t>(chunk_samples);
-    const auto slots = static_cast<std::int64_t>(std::min(ring_slots, most_ring_bytes / (2 * chunk_samples)));
+    const auto slots = static_cast<std::int64_t>(std::min(ring_slots, most_ring_bytes / (frame * chunk_samples)));
     // The caller is one of the threads; more workers than chunks or slots
     // would only wait.
     const std::int64_t workers = std::min<std::int64_t>({threads - 1, chunks - 1, slots - 1});
     if (workers < 1)
-        return make_serially(frequency, sample_count, consume, context);
+        return make_serially(format, frequency, sample_count, consume, context);
 
     pipeline p;
+    p.format = format;
     p.frequency = frequency;
+    p.slot_bytes = chunk_samples * frame;
     p.sample_count = sample_count;
     p.chunk_samples = chunk_samples;
     p.chunks = chunks;
@@ -195,17 +248,19 @@ int make_in_order(double frequency, std::int32_t sample_count, int threads, chun
     // the ring, where 4 KiB pages took 512 faults and about 1 ms before the
     // first chunk was made (a 120 s tone took 7.9 ms instead of 6.3).
     const std::size_t ring_bytes =
-        (static_cast<std::size_t>(slots) * chunk_samples * 2 + huge_page - 1) / huge_page * huge_page;
+        (static_cast<std::size_t>(slots) * p.slot_bytes + huge_page - 1) / huge_page * huge_page;
     // Without the memory for the ring or the records, one thread does it all.
-    p.ring = static_cast<std::int16_t*>(std::aligned_alloc(huge_page, ring_bytes));
+    p.ring = static_cast<unsigned char*>(std::aligned_alloc(huge_page, ring_bytes));
     p.made.reset(new (std::nothrow) std::int64_t[static_cast<std::size_t>(slots)]);
+    p.made_bytes.reset(new (std::nothrow) std::size_t[static_cast<std::size_t>(slots)]);
     const std::unique_ptr<pthread_t[]> started(new (std::nothrow) pthread_t[static_cast<std::size_t>(workers)]);
-    if (p.ring == nullptr || !p.made || !started) {
+    if (p.ring == nullptr || !p.made || !p.made_bytes || !started) {
         std::free(p.ring);
-        return make_serially(frequency, sample_count, consume, context);
+        return make_serially(format, frequency, sample_count, consume, context);
     }
     madvise(p.ring, ring_bytes, MADV_HUGEPAGE);  // only a hint: any failure leaves small pages
     std::fill_n(p.made.get(), slots, -1);
+    std::fill_n(p.made_bytes.get(), slots, 0);
 
     // Workers start with every signal blocked but the crash signals, so
     // that the caller's handlers, which take back the output, run on the

@@ -1,6 +1,8 @@
-// A tone's samples as little-endian bytes, made in chunks, on worker threads
+// A tone's frames as little-endian bytes, made in chunks, on worker threads
 // where there are several, and handed over in order.
 #pragma once
+
+#include <puretone/puretone.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,14 +13,17 @@ namespace puretone {
 // errno to stop.
 using chunk_consumer = int (*)(void* context, const unsigned char* bytes, std::size_t size);
 
-// Samples 0 .. sample_count - 1 of the tone at `frequency`, two bytes each,
-// low byte first, given to `consume` on the calling thread, in order. With
+// Frames 0 .. frame_count - 1 of the tone at `frequency` in `format` (a
+// description puretone_frames accepts, for every frame of the tone), as
+// the file holds them: every sample low byte first, s24 in 3 bytes, given
+// to `consume` on the calling thread, in order. With
 // threads > 1, the caller and threads - 1 workers make chunks ahead while
 // the caller consumes, in bounded memory; the workers block every signal,
 // so the caller's handlers run on the caller's thread. Where no worker can
 // be started, the caller makes every chunk. Stops at the first nonzero
 // value of `consume` and returns it once no worker runs any more; 0 when
 // all is consumed.
-int make_in_order(double frequency, std::int32_t sample_count, int threads, chunk_consumer consume, void* context);
+int make_in_order(const puretone_format& format, double frequency, std::int32_t frame_count, int threads,
+                  chunk_consumer consume, void* context);
 
 }  // namespace puretone

@@ -337,12 +337,12 @@ int link_temporary(int directory_fd, temporary_file& temporary)
 // a second anyway. fallocate(2), not posix_fallocate, which would write
 // zeros where the file system cannot reserve. 0, or the errno that says
 // the tone cannot fit.
-int reserve(int fd, std::int32_t sample_count)
+int reserve(int fd, std::int64_t file_size)
 {
     struct statfs file_system{};
     if (fstatfs(fd, &file_system) == 0 && file_system.f_type == TMPFS_MAGIC)
         return 0;
-    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 44 + 2 * static_cast<off_t>(sample_count)) == 0)
+    if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(file_size)) == 0)
         return 0;
     return errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? errno : 0;  // else: unsupported, write anyway
 }
@@ -351,7 +351,7 @@ int reserve(int fd, std::int32_t sample_count)
 // whole, synced, named and closed.
 bool replace_file(const char* path, const opened_output& out, temporary_file& temporary, const tone_plan& tone)
 {
-    int error = reserve(temporary.fd, tone.sample_count);
+    int error = reserve(temporary.fd, tone_file_size(tone));
     if (error == 0)
         error = write_tone(temporary.fd, tone);
     // The data reach the disk before the name does, so that a crash just

@@ -53,17 +53,42 @@ int write_chunk(void* fd, const unsigned char* bytes, std::size_t size)
 
 }  // namespace
 
+namespace {
+
+// Only 24-bit samples in an odd number of channels, an odd number of
+// frames, make the data's size odd.
+bool odd_data(const tone_plan& tone)
+{
+    return tone.format.sample_format == PURETONE_FORMAT_S24 && (tone.format.channels & 1) != 0
+           && (tone.sample_count & 1) != 0;
+}
+
+}  // namespace
+
+std::int64_t tone_file_size(const tone_plan& tone)
+{
+    const std::int64_t width = tone.format.sample_format == PURETONE_FORMAT_S16   ? 2
+                               : tone.format.sample_format == PURETONE_FORMAT_S24 ? 3
+                                                                                  : 4;
+    return puretone_header_length(&tone.format) + std::int64_t{tone.sample_count} * tone.format.channels * width
+           + (odd_data(tone) ? 1 : 0);
+}
+
 int write_tone(int fd, const tone_plan& tone)
 {
-    std::array<unsigned char, 44> head;
-    if (puretone_wav_header(tone.sample_count, head.data()) != PURETONE_OK)
-        return EINVAL;  // the caller checked the duration: not reached
-    if (const int error = write_all(fd, head.data(), head.size()))
+    std::array<unsigned char, PURETONE_HEADER_MAX> head;
+    const int length = puretone_header_length(&tone.format);
+    if (length < 0 || puretone_header(&tone.format, tone.sample_count, head.data()) != PURETONE_OK)
+        return EINVAL;  // the caller checked the format and the duration: not reached
+    if (const int error = write_all(fd, head.data(), static_cast<std::size_t>(length)))
         return error;
     int threads = tone.threads;
     if (threads == 0)  // counted only where they can help
         threads = tone.sample_count >= shortest_parallel_tone ? available_cpus() : 1;
-    return make_in_order(tone.frequency, tone.sample_count, threads, write_chunk, &fd);
+    if (const int error = make_in_order(tone.format, tone.frequency, tone.sample_count, threads, write_chunk, &fd))
+        return error;
+    const unsigned char pad = 0;
+    return odd_data(tone) ? write_all(fd, &pad, 1) : 0;
 }
 
 }  // namespace puretone

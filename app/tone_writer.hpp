@@ -2,23 +2,30 @@
 // to back in one pass and fixed memory.
 #pragma once
 
+#include <puretone/puretone.h>
+
 #include <cstdint>
 
 namespace puretone {
 
 struct tone_plan {
     double frequency;
-    std::int32_t sample_count;  // 0 to 2147449500
+    std::int32_t sample_count;  // frames: 0 to puretone_longest_frames(format)
     int threads;                // threads that make samples, 1 or more; 0: as many as the CPUs allow
+    puretone_format format = PURETONE_FORMAT_INIT;  // checked: puretone_frames accepts every frame
 };
 
-// Writes the 44 header bytes and the samples, two bytes each, low byte
-// first, at the descriptor's position. Samples are made on tone.threads
+// Writes the format's header and the frames, each sample low byte first,
+// then a zero pad byte where the frames' size is odd (RIFF keeps chunks at
+// even offsets), at the descriptor's position. Samples are made on tone.threads
 // threads, this one among them. With 0, a long tone gets one a CPU the
 // process may use, and a short one none besides this: they would cost
 // more to start than they save. A descriptor left
 // non-blocking is waited on, not given up. 0, or the errno of the first
 // failure, once every worker has stopped.
 int write_tone(int fd, const tone_plan& tone);
+
+// The bytes write_tone writes: header, frames, pad byte.
+std::int64_t tone_file_size(const tone_plan& tone);
 
 }  // namespace puretone

@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <bit>
 #include <cfenv>
 #include <climits>
 #include <cmath>
@@ -139,6 +140,86 @@ TEST(api, the_callers_floating_point_environment_changes_nothing_and_comes_back)
     }
 }
 
+// Frame `k` of a window read back as a double: the integer, or the float.
+double frame_value(const std::vector<unsigned char>& buffer, int format, std::size_t at)
+{
+    if (format == PURETONE_FORMAT_S16) {
+        std::int16_t value;
+        std::memcpy(&value, buffer.data() + 2 * at, 2);
+        return value;
+    }
+    if (format == PURETONE_FORMAT_F32) {
+        float value;
+        std::memcpy(&value, buffer.data() + 4 * at, 4);
+        return value;
+    }
+    std::int32_t value;
+    std::memcpy(&value, buffer.data() + 4 * at, 4);
+    return value;
+}
+
+TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
+{
+    using puretone_test::oracle_format;
+    const struct {
+        std::uint32_t rate;
+        double frequency;
+        int format;
+        int level_kind;
+        double level;
+        std::uint32_t channels;
+        std::int64_t start;
+    } cases[] = {
+        {8000, 3999, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1, 0},           // just below half the rate
+        {48000, 1000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 0},        // broadcast line-up
+        {48000, 1000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -20, 2, 123456789},
+        {96000, 1000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 0.5, 1, 0},
+        {192000, 997, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 2, 5000},       // s32 stereo
+        {192000, 48000, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1, 0},        // peaks in 32 bits
+        {1, 0.25, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1, 0},              // a 1 Hz rate
+        {1, 1.0e-3, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2147483648 - 3000},
+        {768000, 20000, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0.1, 8, 0},     // 8 channels
+        {768000, -2147483648.0, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2147483648 - 3000},
+        {44100, 30000, PURETONE_FORMAT_S16, PURETONE_LEVEL_DBFS, -6.0206, 1, 0},   // above half the rate
+        {44100, -440, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -3, 3, 0},         // negative: -0.0f first
+        {22050, -1234.5, PURETONE_FORMAT_S32, PURETONE_LEVEL_RATIO, 0.999, 1, 1000000000},
+        {48000, 1000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 0},          // zero crossings every 24th
+        {44100, 11025, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 2000000000},  // every other, far out
+        {48000, 12000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -40, 1, 0},
+        {48000, 12000, PURETONE_FORMAT_S16, PURETONE_LEVEL_RATIO, 1.0 / 32767, 1, 0},  // P = 1
+        {11025, 440, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0, 1, 0},          // silence
+    };
+    constexpr std::int64_t frames = 2500;
+    for (const auto& c : cases) {
+        puretone_format format = PURETONE_FORMAT_INIT;
+        format.rate = c.rate;
+        format.sample_format = c.format;
+        format.level_kind = c.level_kind;
+        format.level = c.level;
+        format.channels = c.channels;
+        const puretone_test::oracle_tone tone{static_cast<double>(c.rate), c.frequency,
+                                              static_cast<oracle_format>(c.format), c.level_kind, c.level};
+        const double peak = puretone_test::oracle_peak(tone);
+        const std::size_t width = c.format == PURETONE_FORMAT_S16 ? 2 : 4;
+        std::vector<unsigned char> buffer(frames * c.channels * width);
+        ASSERT_EQ(puretone_frames(&format, c.frequency, c.start, frames, buffer.data()), PURETONE_OK)
+            << c.rate << " " << c.frequency;
+        for (std::size_t k = 0; k < frames; ++k) {
+            const auto index = static_cast<std::int32_t>(c.start + static_cast<std::int64_t>(k));
+            const double first = frame_value(buffer, c.format, k * c.channels);
+            if (k % 3 == 0 || c.format == PURETONE_FORMAT_F32) {
+                const double expected = puretone_test::oracle_sample(index, tone, peak);
+                ASSERT_TRUE(first == expected && (c.format != PURETONE_FORMAT_F32 || std::signbit(first) == std::signbit(expected)))
+                    << c.rate << " Hz rate, " << c.frequency << " Hz, format " << c.format << ", frame " << index
+                    << ": " << first << " not " << expected;
+            }
+            for (std::size_t channel = 1; channel < c.channels; ++channel)
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(frame_value(buffer, c.format, k * c.channels + channel)),
+                          std::bit_cast<std::uint64_t>(first));
+        }
+    }
+}
+
 TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
@@ -181,6 +262,89 @@ TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)
     EXPECT_EQ(puretone_wav_header(2147483629, header), PURETONE_OK);  // RIFF size 0xFFFFFFFF - 1
     EXPECT_EQ(std::memcmp(header + 4, "\xfe\xff\xff\xff", 4), 0);
     EXPECT_STREQ(puretone_strerror(12345), "unknown puretone error code");
+
+    // Formats: every field out of range, each with its own code, in the
+    // order of the checks; frames at the edge of the angle domain.
+    const puretone_format good = PURETONE_FORMAT_INIT;
+    const auto with = [&good](auto change) {
+        puretone_format format = good;
+        change(format);
+        return format;
+    };
+    const struct {
+        puretone_format format;
+        double frequency;
+        std::int64_t start, count;
+        int code;
+    } format_cases[] = {
+        {with([](puretone_format& f) { f.size = 8; }), 440, 0, 4, PURETONE_ERROR_DESCRIPTION},
+        {with([](puretone_format& f) { f.reserved = 1; }), 440, 0, 4, PURETONE_ERROR_DESCRIPTION},
+        {with([](puretone_format& f) { f.rate = 0; }), 440, 0, 4, PURETONE_ERROR_RATE},
+        {with([](puretone_format& f) { f.rate = 768001; }), 440, 0, 4, PURETONE_ERROR_RATE},
+        {with([](puretone_format& f) { f.sample_format = 4; }), 440, 0, 4, PURETONE_ERROR_FORMAT},
+        {with([](puretone_format& f) { f.sample_format = -1; }), 440, 0, 4, PURETONE_ERROR_FORMAT},
+        {with([](puretone_format& f) { f.level_kind = 3; }), 440, 0, 4, PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = 1.0000001; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = -0.1; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([nan](puretone_format& f) { f.level_kind = PURETONE_LEVEL_RATIO, f.level = nan; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.level_kind = PURETONE_LEVEL_DBFS, f.level = 0.5; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([inf](puretone_format& f) { f.level_kind = PURETONE_LEVEL_DBFS, f.level = -inf; }), 440, 0, 4,
+         PURETONE_ERROR_LEVEL},
+        {with([](puretone_format& f) { f.channels = 0; }), 440, 0, 4, PURETONE_ERROR_CHANNELS},
+        {with([](puretone_format& f) { f.channels = 9; }), 440, 0, 4, PURETONE_ERROR_CHANNELS},
+        {with([](puretone_format& f) { f.rate = 0, f.channels = 0; }), 440, 0, 4, PURETONE_ERROR_RATE},  // in order
+        {good, nan, 0, 4, PURETONE_ERROR_FREQUENCY},
+        {good, 440, index_end - 3, 4, PURETONE_ERROR_WINDOW},
+        // The last angle decides: 140057 * 1e9 * 2 pi = 8.80004e14 is out,
+        // 140056 * 1e9 * 2 pi = 8.79998e14 is in; at 44100 Hz every window is in.
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140056, 2, PURETONE_ERROR_ANGLE},
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140055, 2, PURETONE_OK},
+        {with([](puretone_format& f) { f.rate = 1; }), -2147483648.0, index_end - 4, 4, PURETONE_ERROR_ANGLE},
+        {with([](puretone_format& f) { f.rate = 44099; }), -2147483648.0, index_end - 4, 4, PURETONE_OK},
+        {good, -2147483648.0, index_end - 4, 4, PURETONE_OK},
+        {with([](puretone_format& f) { f.rate = 1; }), 1e9, 140057, 0, PURETONE_OK},  // no frame, no angle
+    };
+    for (const auto& c : format_cases) {
+        std::int16_t buffer[4] = {111, 111, 111, 111};
+        EXPECT_EQ(puretone_frames(&c.format, c.frequency, c.start, c.count, buffer), c.code)
+            << c.format.rate << " " << c.frequency << " " << c.start;
+        if (c.code != PURETONE_OK) {
+            EXPECT_TRUE(buffer[0] == 111 && buffer[3] == 111);
+        }
+        const std::string message = puretone_strerror(c.code);
+        EXPECT_TRUE(!message.empty() && message.find('\n') == std::string::npos && message != "unknown puretone error code");
+        if (c.code != PURETONE_ERROR_FREQUENCY && c.code != PURETONE_ERROR_WINDOW && c.code != PURETONE_ERROR_ANGLE
+            && c.code != PURETONE_OK) {
+            EXPECT_EQ(puretone_header_length(&c.format), c.code);
+            EXPECT_EQ(puretone_longest_frames(&c.format), c.code);
+        }
+    }
+    EXPECT_EQ(puretone_frames(nullptr, 440, 0, 4, nullptr), PURETONE_ERROR_DESCRIPTION);
+    // A later, larger description reads where what this library does not
+    // know is zero, and is refused where it is not.
+    struct {
+        puretone_format format;
+        std::uint64_t later;
+    } larger{good, 0};
+    larger.format.size = sizeof larger;
+    EXPECT_EQ(puretone_header_length(&larger.format), 44);
+    larger.later = 1;
+    EXPECT_EQ(puretone_header_length(&larger.format), PURETONE_ERROR_DESCRIPTION);
+    // Headers: frame counts up to the last whose RIFF size fits, and the
+    // same limit as puretone_wav_header's at the default format.
+    EXPECT_EQ(puretone_longest_frames(&good), 2147483629);
+    unsigned char bytes[PURETONE_HEADER_MAX];
+    const puretone_format wide = with([](puretone_format& f) { f.sample_format = PURETONE_FORMAT_S24, f.channels = 3; });
+    const std::int64_t longest = puretone_longest_frames(&wide);
+    EXPECT_EQ(longest, (0xFFFFFFFFLL - 60 - 1) / 9);  // odd: its pad byte fits too
+    EXPECT_EQ(puretone_header(&wide, longest, bytes), PURETONE_OK);
+    EXPECT_EQ(puretone_header(&wide, longest + 1, bytes), PURETONE_ERROR_FRAME_COUNT);
+    EXPECT_EQ(puretone_header(&wide, -1, bytes), PURETONE_ERROR_FRAME_COUNT);
+    EXPECT_EQ(puretone_header(&wide, 0, nullptr), PURETONE_ERROR_NULL);
 }
 
 TEST(api, cpp_wrapper_throws_the_library_message)
@@ -195,6 +359,17 @@ TEST(api, cpp_wrapper_throws_the_library_message)
     } catch (const std::out_of_range& error) {
         EXPECT_STREQ(error.what(), puretone_strerror(PURETONE_ERROR_SAMPLE_COUNT));
     }
+    // Frames and headers of any format; a buffer of the wrong type is refused.
+    const puretone_format stereo = puretone::format(48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 0.5, 2);
+    std::vector<float> both(8);
+    puretone::frames(stereo, 12000, 0, std::span(both));
+    // sin(RN(pi)) = 1.22e-16: kept in float, not flushed to 0.
+    EXPECT_EQ(both, (std::vector<float>{0.0f, 0.0f, 0.5f, 0.5f, 6.123234e-17f, 6.123234e-17f, -0.5f, -0.5f}));
+    std::vector<std::int32_t> wrong(8);
+    EXPECT_THROW(puretone::frames(stereo, 12000, 0, std::span(wrong)), std::invalid_argument);
+    EXPECT_THROW(puretone::frames(puretone::format(0), 440, 0, std::span(wrong)), std::invalid_argument);
+    EXPECT_EQ(puretone::header(stereo, 10).size(), 58u);
+    EXPECT_THROW(puretone::header(stereo, -1), std::out_of_range);
     EXPECT_EQ(std::to_string(PURETONE_VERSION_MAJOR) + "." + std::to_string(PURETONE_VERSION_MINOR) + "."
                   + std::to_string(PURETONE_VERSION_PATCH),
               puretone::version());

@@ -3,10 +3,13 @@
 #include "app/printable.hpp"
 #include "app/thread_count.hpp"
 
+#include <puretone/puretone.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -393,6 +396,57 @@ TEST_F(cli, help_and_version_answer_on_standard_output_and_write_nothing)
     EXPECT_TRUE(r.status == 1 && one_error_line(r.err)) << r.err;
 }
 
+TEST_F(cli, options_give_the_format_they_describe)
+{
+    // Each file as the library makes it: its header, then its frames packed
+    // as the file holds them (s24 in 3 bytes, a pad byte after an odd size).
+    const struct {
+        std::vector<std::string> args;
+        puretone_format format;
+        double frequency;
+        std::int32_t seconds;
+    } cases[] = {
+        {{"-r", "48000", "--format", "s24", "--level", "-18dB", "@", "1000", "1"},
+         {sizeof(puretone_format), 48000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 0}, 1000, 1},
+        {{"--rate=7", "--format=s24", "--channels=3", "--level=0.5", "@", "3", "1"},  // odd: padded
+         {sizeof(puretone_format), 7, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0.5, 3, 0}, 3, 1},
+        {{"--format", "f32", "-c2", "-r96000", "--level", "-20dBFS", "--", "@", "-997", "1"},
+         {sizeof(puretone_format), 96000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -20, 2, 0}, -997, 1},
+        {{"--format", "s32", "--level", "full", "@"},
+         {sizeof(puretone_format), 44100, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1, 0}, 440, 10},
+        {{"--rate", "44100", "--format", "s16", "--channels", "1", "@", "440", "2"}, PURETONE_FORMAT_INIT, 440, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        std::replace(args.begin(), args.end(), std::string("@"), path("o.wav"));
+        const run_result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::int64_t frames = std::int64_t{c.seconds} * c.format.rate;
+        std::string expected(static_cast<std::size_t>(puretone_header_length(&c.format)), '\0');
+        ASSERT_EQ(puretone_header(&c.format, frames, reinterpret_cast<unsigned char*>(expected.data())), PURETONE_OK);
+        std::vector<std::int32_t> samples(static_cast<std::size_t>(frames) * c.format.channels);
+        ASSERT_EQ(puretone_frames(&c.format, c.frequency, 0, frames, samples.data()), PURETONE_OK);
+        const int width = c.format.sample_format == PURETONE_FORMAT_S16 ? 2 : c.format.sample_format == PURETONE_FORMAT_S24 ? 3 : 4;
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            std::uint32_t bits;
+            if (width == 2)
+                bits = static_cast<std::uint16_t>(reinterpret_cast<const std::int16_t*>(samples.data())[k]);
+            else
+                std::memcpy(&bits, &samples[k], 4);
+            for (int b = 0; b < width; ++b)
+                expected.push_back(static_cast<char>(bits >> (8 * b)));
+        }
+        if (expected.size() % 2 != 0)
+            expected.push_back('\0');
+        EXPECT_EQ(read_file(path("o.wav")), expected) << c.args[0];
+    }
+    // With no options, the file of today; a file named like an option
+    // needs -- or ./ before it.
+    ASSERT_EQ(run({"--", path("-x"), "440", "1"}).status, 0);
+    ASSERT_EQ(run({path("plain.wav"), "440", "1"}).status, 0);
+    EXPECT_EQ(read_file(path("-x")), read_file(path("plain.wav")));
+}
+
 TEST_F(cli, arguments_give_the_file_their_numbers_describe)
 {
     const struct {
@@ -487,6 +541,47 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
             const run_result r = run(args);
             EXPECT_EQ(r.status, 2) << numbers.back();
             EXPECT_TRUE(one_error_line(r.err) && r.err.find(numbers.back()) != std::string::npos) << r.err;
+        }
+    // Options: unknown, without their value, or with a bad one; tones too
+    // long for RIFF in their format, or beyond the exact angle domain.
+    const struct {
+        std::vector<std::string> options, numbers;
+        bool with_path;
+        std::string named;  // what the message must show
+    } bad_options[] = {
+        {{"-x"}, {}, true, "'-x'"},
+        {{"--rat", "44100"}, {}, true, "'--rat'"},
+        {{"--rate"}, {}, false, "'--rate'"},
+        {{"-c"}, {}, false, "'-c'"},
+        {{"--rate", "0"}, {}, true, "'0'"},
+        {{"-r", "768001"}, {}, true, "'768001'"},
+        {{"--rate=44100.0"}, {}, true, "'44100.0'"},
+        {{"-r", "+48000"}, {}, true, "'+48000'"},
+        {{"--format", "s8"}, {}, true, "'s8'"},
+        {{"--format="}, {}, true, "''"},
+        {{"--format", "S16"}, {}, true, "'S16'"},
+        {{"--level", "1.5"}, {}, true, "'1.5'"},
+        {{"--level", "-18"}, {}, true, "'-18'"},
+        {{"--level", "3dB"}, {}, true, "'3dB'"},
+        {{"--level", "nan"}, {}, true, "'nan'"},
+        {{"--level", "-infdB"}, {}, true, "'-infdB'"},
+        {{"--level", " 0.5"}, {}, true, "' 0.5'"},
+        {{"--channels", "0"}, {}, true, "'0'"},
+        {{"-c", "9"}, {}, true, "'9'"},
+        {{"-r", "48000"}, {}, false, "no wav file"},
+        {{"--format", "f32", "-c", "8", "-r", "768000"}, {"440", "175"}, true, "0 to 174 seconds"},
+        {{"-r", "1"}, {"2147483647", "1000000"}, true, "8.8e14"},
+    };
+    for (const auto& c : bad_options)
+        for (const char* name : {"keep.wav", "new.wav"}) {
+            std::vector<std::string> args = c.options;
+            if (c.with_path)
+                args.push_back(path(name));
+            args.insert(args.end(), c.numbers.begin(), c.numbers.end());
+            const run_result r = run(args);
+            EXPECT_EQ(r.status, 2) << c.named;
+            EXPECT_TRUE(one_error_line(r.err) && r.err.find(c.named) != std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "");
         }
     // A thread count must be a whole number from 1 to 1024, and nothing else.
     for (const char* threads : {"0", "-1", "+2", " 2", "2x", "", "1025", "99999999999", "2\n"})

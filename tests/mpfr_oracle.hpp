@@ -4,6 +4,7 @@
 
 #include <mpfr.h>
 
+#include <cmath>
 #include <cstdint>
 
 namespace puretone_test {
@@ -36,6 +37,67 @@ inline oracle_result oracle(std::int32_t index, double frequency)
     result.sample = static_cast<std::int32_t>(mpfr_get_si(t, MPFR_RNDZ));
     mpfr_clears(t, pi, static_cast<mpfr_ptr>(nullptr));
     return result;
+}
+
+// Any rate, format and level. The peak P, from MPFR at 2000 bits, far more
+// than any level needs to round right; the sample as the formula of
+// puretone.h says, each step in MPFR at 53 bits (24 for RN32).
+enum class oracle_format { s16, s24, s32, f32 };
+
+struct oracle_tone {
+    double rate;
+    double frequency;
+    oracle_format format;
+    int level_kind;  // 0 full, 1 ratio, 2 dBFS
+    double level;
+};
+
+inline double oracle_peak(const oracle_tone& tone)
+{
+    const double full = tone.format == oracle_format::s16   ? 32767.0
+                        : tone.format == oracle_format::s24 ? 8388607.0
+                        : tone.format == oracle_format::s32 ? 2147483647.0
+                                                            : 1.0;
+    if (tone.level_kind == 0)
+        return full;
+    mpfr_t x;
+    mpfr_init2(x, 2000);
+    mpfr_set_d(x, tone.level, MPFR_RNDN);
+    if (tone.level_kind == 2) {
+        mpfr_div_ui(x, x, 20, MPFR_RNDN);
+        mpfr_exp10(x, x, MPFR_RNDN);
+    }
+    mpfr_mul_d(x, x, full, MPFR_RNDN);
+    if (tone.format != oracle_format::f32)
+        mpfr_round(x, x);  // ties away from zero
+    const double peak = mpfr_get_d(x, MPFR_RNDN);
+    mpfr_clear(x);
+    return peak;
+}
+
+// Sample `index` of the tone, as a double: the integer, or the float's value
+// (signed zeros kept).
+inline double oracle_sample(std::int32_t index, const oracle_tone& tone, double peak)
+{
+    mpfr_t t, pi;
+    mpfr_inits2(53, t, pi, static_cast<mpfr_ptr>(nullptr));
+    mpfr_const_pi(pi, MPFR_RNDN);
+    mpfr_set_si(t, index, MPFR_RNDN);
+    mpfr_div_d(t, t, tone.rate, MPFR_RNDN);
+    mpfr_mul_d(t, t, tone.frequency, MPFR_RNDN);
+    mpfr_mul_2ui(t, t, 1, MPFR_RNDN);
+    mpfr_mul(t, t, pi, MPFR_RNDN);
+    mpfr_sin(t, t, MPFR_RNDN);
+    mpfr_mul_d(t, t, peak, MPFR_RNDN);
+    double sample;
+    if (tone.format == oracle_format::f32) {
+        sample = mpfr_get_flt(t, MPFR_RNDN);
+    } else {
+        mpfr_trunc(t, t);
+        sample = mpfr_get_d(t, MPFR_RNDN);
+    }
+    mpfr_clears(t, pi, static_cast<mpfr_ptr>(nullptr));
+    return sample;
 }
 
 // Frequencies that, over the tests' index runs, reach every kind of angle:

@@ -1,12 +1,14 @@
 // A real WAV reader, libsndfile, opens what the writer produced.
 #include "app/tone_writer.hpp"
 #include "wav/sine_stream.hpp"
+#include "wav/exact_sine.hpp"
 #include "wav/wav_header.hpp"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -70,6 +72,82 @@ TEST(reader, ten_seconds_at_440_hz_peak_just_below_full_scale)
     ASSERT_EQ(samples.size(), 441000u);
     EXPECT_EQ(*std::max_element(samples.begin(), samples.end()), 32766);
     EXPECT_EQ(*std::min_element(samples.begin(), samples.end()), -32766);
+}
+
+TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
+{
+    const struct {
+        std::uint32_t rate;
+        int format;
+        int level_kind;
+        double level;
+        std::uint32_t channels;
+        std::int32_t frames;
+        int subtype;
+        int threads;
+    } cases[] = {
+        {48000, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 2, 48000, SF_FORMAT_PCM_16, 1},
+        {48000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 4801, SF_FORMAT_PCM_24, 1},  // odd: a pad byte
+        {44100, PURETONE_FORMAT_S24, PURETONE_LEVEL_FULL, 0, 3, 300001, SF_FORMAT_PCM_24, 3},
+        {192000, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 2, 19200, SF_FORMAT_PCM_32, 1},
+        {96000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 0.5, 1, 9600, SF_FORMAT_FLOAT, 1},
+        {768000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 8, 400000, SF_FORMAT_FLOAT, 2},
+        {8000, PURETONE_FORMAT_S16, PURETONE_LEVEL_RATIO, 0.25, 6, 8000, SF_FORMAT_PCM_16, 1},
+    };
+    for (const auto& c : cases) {
+        puretone_format format = PURETONE_FORMAT_INIT;
+        format.rate = c.rate;
+        format.sample_format = c.format;
+        format.level_kind = c.level_kind;
+        format.level = c.level;
+        format.channels = c.channels;
+        const auto path = std::filesystem::temp_directory_path() /
+            ("puretone_reader_" + std::to_string(getpid()) + ".wav");
+        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(out, 0);
+        EXPECT_EQ(puretone::write_tone(out, {1000, c.frames, c.threads, format}), 0);
+        EXPECT_EQ(close(out), 0);
+        // The file's size: header, frames, the pad byte after an odd size.
+        const auto data = static_cast<std::uintmax_t>(c.frames) * c.channels *
+            (c.format == PURETONE_FORMAT_S16 ? 2u : c.format == PURETONE_FORMAT_S24 ? 3u : 4u);
+        EXPECT_EQ(std::filesystem::file_size(path),
+                  static_cast<std::uintmax_t>(puretone_header_length(&format)) + data + data % 2);
+        EXPECT_EQ(std::filesystem::file_size(path),
+                  static_cast<std::uintmax_t>(puretone::tone_file_size({1000, c.frames, 1, format})));
+
+        SF_INFO info{};
+        SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(in, nullptr) << sf_strerror(nullptr);
+        // WAVE_FORMAT_EXTENSIBLE is SF_FORMAT_WAVEX to libsndfile.
+        const bool plain = c.channels <= 2 && (c.format == PURETONE_FORMAT_S16 || c.format == PURETONE_FORMAT_F32);
+        EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, plain ? SF_FORMAT_WAV : SF_FORMAT_WAVEX) << c.channels;
+        EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, c.subtype);
+        EXPECT_EQ(info.samplerate, static_cast<int>(c.rate));
+        EXPECT_EQ(info.channels, static_cast<int>(c.channels));
+        EXPECT_EQ(info.frames, c.frames);
+        // As the library gives them, every channel of every frame.
+        std::vector<std::int32_t> expected(static_cast<std::size_t>(c.frames) * c.channels);
+        ASSERT_EQ(puretone_frames(&format, 1000, 0, c.frames, expected.data()), PURETONE_OK);
+        if (c.format == PURETONE_FORMAT_F32) {
+            std::vector<float> read(expected.size());
+            EXPECT_EQ(sf_readf_float(in, read.data(), c.frames), c.frames);
+            const auto* values = reinterpret_cast<const float*>(expected.data());
+            for (std::size_t k = 0; k < read.size(); ++k)
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(read[k]), std::bit_cast<std::uint32_t>(values[k])) << k;
+        } else {
+            // libsndfile gives every integer format as the top bits of an int.
+            std::vector<int> read(expected.size());
+            EXPECT_EQ(sf_readf_int(in, read.data(), c.frames), c.frames);
+            const int shift = c.format == PURETONE_FORMAT_S16 ? 16 : c.format == PURETONE_FORMAT_S24 ? 8 : 0;
+            for (std::size_t k = 0; k < read.size(); ++k) {
+                const std::int32_t value = c.format == PURETONE_FORMAT_S16
+                    ? reinterpret_cast<const std::int16_t*>(expected.data())[k] : expected[k];
+                ASSERT_EQ(read[k], static_cast<int>(static_cast<std::uint32_t>(value) << shift)) << k;
+            }
+        }
+        sf_close(in);
+        std::filesystem::remove(path);
+    }
 }
 
 }  // namespace

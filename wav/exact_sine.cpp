@@ -1,13 +1,16 @@
-// Resolves samples that the rounding test leaves open: peaks by the cosine,
-// and everything else with MPFR.
+// Resolves samples that the rounding test leaves open: integer peaks by the
+// cosine, f32 samples near a zero crossing by the reduction by pi, and
+// everything else with MPFR.
 #include "exact_sine.hpp"
+
+#include "zero_crossing.hpp"
 
 #include <cmath>
 #include <mpfr.h>
 
 namespace puretone {
 
-std::int16_t correctly_rounded_sample(double angle)
+double correctly_rounded_sine(double angle)
 {
     mpfr_t x;
     mpfr_init2(x, 53);  // a double's precision: sin rounded as a double would be
@@ -15,17 +18,42 @@ std::int16_t correctly_rounded_sample(double angle)
     mpfr_sin(x, x, MPFR_RNDN);
     const double sine = mpfr_get_d(x, MPFR_RNDN);  // exact: x already holds 53 bits
     mpfr_clear(x);
-    return static_cast<std::int16_t>(scale_to_sample(sine));
+    return sine;
+}
+
+std::int16_t correctly_rounded_sample(double angle)
+{
+    return static_cast<std::int16_t>(scale_to_sample(correctly_rounded_sine(angle)));
 }
 
 std::int16_t resolve_sample(double angle, double estimate, double bound)
 {
-    const sample_bracket ends = bracket_samples(estimate, bound);
-    if (ends.low == ends.high)
-        return static_cast<std::int16_t>(ends.low);
-    if (const std::int32_t peak = settle_peak(ends, std::cos(angle), libm_error_bound))
-        return static_cast<std::int16_t>(peak);
-    return correctly_rounded_sample(angle);
+    return resolve_sample_for<std::int16_t>(angle, estimate, bound, 32767.0);
 }
+
+template <class Sample>
+Sample resolve_sample_for(double angle, double estimate, double bound, double peak)
+{
+    const bracket_of<Sample> ends = bracket_for<Sample>(estimate, bound, peak);
+    if (same_sample(ends.low, ends.high))
+        return ends.low;
+    if constexpr (is_float_sample<Sample>) {
+        if (std::fabs(estimate) <= zero_crossing_reach) {
+            const sine_near_zero near = sine_near_a_zero(angle);
+            const bracket_of<Sample> closer = bracket_for<Sample>(near.value, near.bound, peak);
+            if (same_sample(closer.low, closer.high))
+                return closer.low;
+        }
+    } else {
+        const auto whole_peak = static_cast<std::int32_t>(peak);
+        if (const std::int32_t settled = settle_peak({ends.low, ends.high}, std::cos(angle), libm_error_bound, whole_peak))
+            return static_cast<Sample>(settled);
+    }
+    return scale_sample<Sample>(correctly_rounded_sine(angle), peak);
+}
+
+template std::int16_t resolve_sample_for<std::int16_t>(double, double, double, double);
+template std::int32_t resolve_sample_for<std::int32_t>(double, double, double, double);
+template float resolve_sample_for<float>(double, double, double, double);
 
 }  // namespace puretone

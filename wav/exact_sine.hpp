@@ -1,14 +1,19 @@
 // Exact samples from an estimate of the sine.
 //
-// A sample is v(RN(sin t)): RN the correctly rounded double sine, and
-//   v(x) = trunc(x * 32767.0)      (the product rounded to double first).
-// v is non-decreasing, so if the true sine lies in [y - E, y + E] then
-// RN(sin t) lies in [RN(y - E), RN(y + E)] and the sample lies between
-// v(y - E) and v(y + E). When those agree, that is the sample; otherwise the
-// resolver decides it exactly. The contract for every function here: the
-// estimate y is finite and |y - sin t| <= E, with E far below 1/32767.
+// A sample is v(RN(sin t)): RN the correctly rounded double sine, and v the
+// sample format's map from a sine value, given the peak P:
+//   integer formats   v(x) = trunc(RN(P * x)),   P a whole number below 2^31;
+//   f32               v(x) = RN32(RN(P * x)),    P a double in [0, 1].
+// At full scale in 16 bits, P = 32767 and v(x) = trunc(x * 32767.0).
+// v is non-decreasing (P >= 0 and every rounding is monotonic), so if the
+// true sine lies in [y - E, y + E] then RN(sin t) lies in [RN(y - E),
+// RN(y + E)] and the sample lies between v(y - E) and v(y + E). When those
+// agree, that is the sample; otherwise the resolver decides it exactly. The
+// contract for every function here: the estimate y is finite and
+// |y - sin t| <= E, with E at most 2^-47.
 #pragma once
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -28,6 +33,7 @@
 #error "the sample code must not be built with -ffast-math, -Ofast or -ffinite-math-only: its samples would be wrong"
 #endif
 #include <optional>
+#include <type_traits>
 
 namespace puretone {
 
@@ -38,13 +44,47 @@ namespace puretone {
 // so RN(y - E) <= RN(sin t) <= RN(y + E) holds whenever the bound does.
 constexpr double libm_error_bound = 0x1p-49;
 
-// v: the sample a correctly rounded sine value gives. Truncates toward zero.
+// The sample types: int16_t for s16, int32_t for s24 (the 24-bit value,
+// sign-extended) and s32, float for f32. Every integer sample is computed as
+// an int32_t: |P * x| < 2^31 for |x| <= 1 + 2^-47 and P < 2^31 - 1 + 1, so
+// the truncation never overflows.
+template <class Sample>
+constexpr bool is_float_sample = std::is_same_v<Sample, float>;
+
+// v for integer formats: truncates toward zero.
+inline std::int32_t scale_to_integer(double sine, double peak)
+{
+    return static_cast<std::int32_t>(sine * peak);
+}
+
+// v in the sample's own type, for any format.
+template <class Sample>
+inline Sample scale_sample(double sine, double peak)
+{
+    if constexpr (is_float_sample<Sample>)
+        return static_cast<float>(sine * peak);  // RN32 of RN(P * x)
+    else
+        return static_cast<Sample>(scale_to_integer(sine, peak));
+}
+
+// Whether two samples are the same bits: -0.0f and +0.0f differ in a file.
+template <class Sample>
+inline bool same_sample(Sample a, Sample b)
+{
+    if constexpr (is_float_sample<Sample>)
+        return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+    else
+        return a == b;
+}
+
+// v at full scale in 16 bits: the sample a correctly rounded sine value gives.
 inline std::int32_t scale_to_sample(double sine)
 {
     return static_cast<std::int32_t>(sine * 32767.0);
 }
 
-// The samples of the bracket's ends, y - E and y + E.
+// The samples of the bracket's ends, y - E and y + E, for the 16-bit
+// full-scale format.
 struct sample_bracket {
     std::int32_t low, high;
 };
@@ -52,6 +92,18 @@ struct sample_bracket {
 inline sample_bracket bracket_samples(double estimate, double bound)
 {
     return {scale_to_sample(estimate - bound), scale_to_sample(estimate + bound)};
+}
+
+// The same for any format and peak.
+template <class Sample>
+struct bracket_of {
+    Sample low, high;
+};
+
+template <class Sample>
+inline bracket_of<Sample> bracket_for(double estimate, double bound, double peak)
+{
+    return {scale_sample<Sample>(estimate - bound, peak), scale_sample<Sample>(estimate + bound, peak)};
 }
 
 // The rounding test: the sample, when both ends of the estimate's bracket
@@ -64,38 +116,55 @@ inline std::optional<std::int16_t> settled_sample(double estimate, double bound)
     return static_cast<std::int16_t>(ends.low);
 }
 
-// Peaks. There RN(sin t) is either exactly +-1, which gives +-32767, or at
-// most 1 - 2^-53 in magnitude, which gives +-32766 (32767 * (1 - 2^-53)
-// rounds to 32767 - 2^-38). RN(sin t) is +-1 exactly when |sin t| exceeds
-// 1 - 2^-54, the midpoint below 1, that is when
+// Peaks. There RN(sin t) is either exactly +-1, which gives +-P, or at most
+// 1 - 2^-53 in magnitude, which gives at most P - 1 in magnitude, for every
+// whole P >= 1 below 2^53:
+//   P is a double. Let p be the double below P: p = P - 2^(e-52) with
+//   2^e <= P < 2^(e+1), or P - 2^(e-53) where P = 2^e. If s <= 1 - 2^-53,
+//   then P s <= P - P 2^-53. Where P is not a power of 2, P 2^-53 > 2^(e-53),
+//   so P s lies below the midpoint P - 2^(e-53) of p and P, and RN(P s) <= p.
+//   Where P = 2^e, P s <= P - 2^(e-53) = p, so again RN(P s) <= p. Then
+//   RN(P s) < P, and truncation gives at most P - 1 (P is whole). At s = 1,
+//   P s = P exactly. Negative s: the same, mirrored.
+// So a bracket [P - 1, P] (or [-P, -(P - 1)]) is settled by whether
+// RN(sin t) is +-1, that is whether |sin t| exceeds 1 - 2^-54, the midpoint
+// below 1, that is whether
 //   cos^2 t < 1 - (1 - 2^-54)^2 = 2^-53 - 2^-108,   |cos t| < tau.
+// f32 needs no such rule: there v(1 - 2^-53) = v(1) = RN32(P).
 constexpr double peak_tau = 0x1.6a09e667f3bccp-27;  // sqrt(2^-53 - 2^-108) ~ 1.05e-8, to nearest
 
 // A straddle at a peak, settled from an estimate of cos t within
-// cosine_bound (at least 2^-70): the sample is +-32767 when |cos t| is surely
-// below tau, +-32766 when surely above. 0, which no peak gives, when the
-// bracket is not a peak or the cosine lies too near tau to tell. Inline and
-// without branches, so that it runs on vectors: peaks are half the samples
-// of some tones.
-inline std::int32_t settle_peak(sample_bracket ends, double cosine, double cosine_bound)
+// cosine_bound (at least 2^-70): the sample is +-P when |cos t| is surely
+// below tau, +-(P - 1) when surely above. 0, which no settled peak gives
+// for P >= 2, when the bracket is not a peak or the cosine lies too near tau
+// to tell (for P = 1, a peak of 0 also comes out as 0: left to the exact
+// resolver). Inline and without branches, so that it runs on vectors: peaks
+// are half the samples of some tones.
+inline std::int32_t settle_peak(sample_bracket ends, double cosine, double cosine_bound, std::int32_t peak = 32767)
 {
     // Plain arithmetic on 0s and 1s, no branch: the compiler can turn it
     // into vector operations.
-    const std::int32_t positive_peak = (ends.low == 32766) & (ends.high == 32767);
-    const std::int32_t negative_peak = (ends.low == -32767) & (ends.high == -32766);
+    const std::int32_t positive_peak = (ends.low == peak - 1) & (ends.high == peak);
+    const std::int32_t negative_peak = (ends.low == -peak) & (ends.high == 1 - peak);
     // One bound for the cosine's error, one more to cover the roundings of
     // tau and of tau +- margin, each below 2^-79.
     const double margin = 2 * cosine_bound;
     const double magnitude = std::fabs(cosine);
     const std::int32_t surely_below = magnitude < peak_tau - margin;  // |cos t| < tau: +-1 exactly
     const std::int32_t surely_above = magnitude > peak_tau + margin;  // |cos t| > tau: below 1
-    return (positive_peak - negative_peak) * (32767 * surely_below + 32766 * surely_above);
+    return (positive_peak - negative_peak) * (peak * surely_below + (peak - 1) * surely_above);
 }
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.
 // Peaks, where the bracket straddles 32766 and 32767 (or their negatives),
 // are settled by |cos t|; anything else left open goes to MPFR.
 std::int16_t resolve_sample(double angle, double estimate, double bound);
+
+// The same for any format and peak: integer peaks by |cos t|, f32 samples
+// near a zero crossing by the reduction by pi in double-double
+// (zero_crossing.hpp), anything else left open by MPFR.
+template <class Sample>
+Sample resolve_sample_for(double angle, double estimate, double bound, double peak);
 
 // The same, with the rounding test inline: the common case costs no call.
 inline std::int16_t exact_sample(double angle, double estimate, double bound)
@@ -105,7 +174,19 @@ inline std::int16_t exact_sample(double angle, double estimate, double bound)
     return resolve_sample(angle, estimate, bound);
 }
 
-// v of the correctly rounded sine, computed with MPFR. Slow; always right.
+template <class Sample>
+inline Sample exact_sample_for(double angle, double estimate, double bound, double peak)
+{
+    const bracket_of<Sample> ends = bracket_for<Sample>(estimate, bound, peak);
+    if (same_sample(ends.low, ends.high))
+        return ends.low;
+    return resolve_sample_for<Sample>(angle, estimate, bound, peak);
+}
+
+// RN(sin angle), computed with MPFR. Slow; always right.
+double correctly_rounded_sine(double angle);
+
+// v of the correctly rounded sine at full scale in 16 bits, with MPFR.
 std::int16_t correctly_rounded_sample(double angle);
 
 }  // namespace puretone

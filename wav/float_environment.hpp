@@ -65,4 +65,14 @@ inline void leave_default_environment(const saved_environment& saved)
 
 #endif
 
+// f() in the default environment, the caller's restored after it.
+template <typename function>
+inline auto in_default_environment(function f)
+{
+    const saved_environment saved = enter_default_environment();
+    const auto result = f();
+    leave_default_environment(saved);
+    return result;
+}
+
 }  // namespace puretone

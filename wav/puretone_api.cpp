@@ -3,8 +3,10 @@
 // symbols the library exports are defined here.
 #include "puretone/puretone.h"
 
+#include "wav/angle_reduction.hpp"
 #include "wav/float_environment.hpp"
 #include "wav/sine_stream.hpp"
+#include "wav/tone_format.hpp"
 #include "wav/wav_header.hpp"
 
 #include <cmath>
@@ -17,14 +19,11 @@ constexpr std::int64_t index_end = std::int64_t{1} << 31;  // one past the last 
 // The most samples whose RIFF size, 36 + 2N, fits in 32 bits.
 constexpr std::int64_t most_header_samples = (0xFFFFFFFFLL - 36) / 2;
 
-}  // namespace
-
-extern "C" {
-
-int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* out)
+// The checks of puretone_samples, in its order, for frames.
+int check_window(double frequency, std::int64_t start, std::int64_t count)
 {
     // 2^31: the largest magnitude the reduction's domain is proven for, with
-    // every index below 2^31 (angles below 6.6e14).
+    // every index below 2^31 at 44100 Hz (angles below 6.6e14).
     if (!std::isfinite(frequency) || std::fabs(frequency) > 2147483648.0)
         return PURETONE_ERROR_FREQUENCY;
     if (start < 0)
@@ -33,6 +32,104 @@ int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* ou
         return PURETONE_ERROR_COUNT;
     if (start > index_end - count)
         return PURETONE_ERROR_WINDOW;
+    return PURETONE_OK;
+}
+
+// Frame k's sample, made at out[k], copied to every channel of frame k:
+// from the last frame down, so that frame k's copies (at k * C and above)
+// never overwrite a sample not yet spread (below k).
+template <class Sample>
+void fill_frames(const puretone::tone_format& format, double frequency, std::int64_t start, std::int64_t count,
+                 Sample* out)
+{
+    const auto frames = static_cast<std::size_t>(count);
+    puretone::tone_samples<Sample>(static_cast<std::int32_t>(start), {static_cast<double>(format.rate), frequency,
+                                                                      format.peak},
+                                   std::span(out, frames));
+    const std::size_t channels = format.channels;
+    if (channels == 1)
+        return;
+    for (std::size_t k = frames; k-- > 0;) {
+        const Sample sample = out[k];
+        for (std::size_t c = 0; c < channels; ++c)
+            out[k * channels + c] = sample;
+    }
+}
+
+// The calls below, as they run inside the default floating-point
+// environment: the exported functions enter it, whatever the caller set,
+// and hand the caller's back (the level's MPFR bounds and the angle check
+// use doubles too).
+int unguarded_frames(const puretone_format* description, double frequency, int64_t start, int64_t count, void* out)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    if (const int code = check_window(frequency, start, count))
+        return code;
+    // |t| grows with the index (every step of the angle is monotonic), so
+    // the last frame's angle is the window's largest.
+    if (count > 0) {
+        const double last = puretone::sine_angle(static_cast<std::int32_t>(start + count - 1), frequency, format.rate);
+        if (!(std::fabs(last) <= puretone::reduction_domain))
+            return PURETONE_ERROR_ANGLE;
+    }
+    if (out == nullptr && count > 0)
+        return PURETONE_ERROR_NULL;
+    if (count == 0)
+        return PURETONE_OK;
+    switch (format.type) {
+    case puretone::sample_type::s16:
+        fill_frames(format, frequency, start, count, static_cast<std::int16_t*>(out));
+        break;
+    case puretone::sample_type::s24:
+    case puretone::sample_type::s32:
+        fill_frames(format, frequency, start, count, static_cast<std::int32_t*>(out));
+        break;
+    case puretone::sample_type::f32:
+        fill_frames(format, frequency, start, count, static_cast<float*>(out));
+        break;
+    }
+    return PURETONE_OK;
+}
+
+int unguarded_header_length(const puretone_format* description)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    return static_cast<int>(puretone::header_length(format));
+}
+
+int64_t unguarded_longest_frames(const puretone_format* description)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    return puretone::longest_frames(format);
+}
+
+int unguarded_header(const puretone_format* description, int64_t frame_count, unsigned char* header)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    if (frame_count < 0 || frame_count > puretone::longest_frames(format))
+        return PURETONE_ERROR_FRAME_COUNT;
+    if (header == nullptr)
+        return PURETONE_ERROR_NULL;
+    puretone::build_header(format, frame_count, header);
+    return PURETONE_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* out)
+{
+    if (const int code = check_window(frequency, start, count))
+        return code;
     if (out == nullptr && count > 0)
         return PURETONE_ERROR_NULL;
     if (count > 0) {
@@ -44,6 +141,27 @@ int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* ou
         puretone::leave_default_environment(saved);
     }
     return PURETONE_OK;
+}
+
+int puretone_frames(const puretone_format* description, double frequency, int64_t start, int64_t count, void* out)
+{
+    return puretone::in_default_environment(
+        [&] { return unguarded_frames(description, frequency, start, count, out); });
+}
+
+int puretone_header_length(const puretone_format* description)
+{
+    return puretone::in_default_environment([&] { return unguarded_header_length(description); });
+}
+
+int64_t puretone_longest_frames(const puretone_format* description)
+{
+    return puretone::in_default_environment([&] { return unguarded_longest_frames(description); });
+}
+
+int puretone_header(const puretone_format* description, int64_t frame_count, unsigned char* header)
+{
+    return puretone::in_default_environment([&] { return unguarded_header(description, frame_count, header); });
 }
 
 int puretone_wav_header(int64_t sample_count, unsigned char header[44])
@@ -76,6 +194,21 @@ const char* puretone_strerror(int code)
         return "the buffer is NULL";
     case PURETONE_ERROR_SAMPLE_COUNT:
         return "the sample count is outside 0 to 2147483629, whose sizes fit a WAV header";
+    case PURETONE_ERROR_DESCRIPTION:
+        return "the format description is NULL, or of a size or with fields this library does not know";
+    case PURETONE_ERROR_RATE:
+        return "the rate is outside 1 to 768000 Hz";
+    case PURETONE_ERROR_FORMAT:
+        return "the sample format is not s16, s24, s32 or f32";
+    case PURETONE_ERROR_LEVEL:
+        return "the level is not full, a ratio from 0 to 1, or a finite dBFS value of at most 0";
+    case PURETONE_ERROR_CHANNELS:
+        return "the channel count is outside 1 to 8";
+    case PURETONE_ERROR_ANGLE:
+        return "an angle of the window is beyond 8.8e14, where the exact reduction ends (a higher rate, a lower "
+               "frequency or an earlier window fits)";
+    case PURETONE_ERROR_FRAME_COUNT:
+        return "the frame count is negative, or the file's sizes would not fit RIFF's 32 bits";
     default:
         return "unknown puretone error code";
     }

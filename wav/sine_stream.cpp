@@ -1,5 +1,5 @@
 // Computes each sample afresh from its index (no phase accumulator, no
-// table), a block at a time. Built with -ffp-contract=off: a fused
+// table), a block at a time, for every rate and sample type. Built with -ffp-contract=off: a fused
 // multiply-add would change the angle.
 //
 // With the vector sine built in, a block is made in three passes: its angles
@@ -22,13 +22,14 @@
 #if PURETONE_VECTOR
 #include "angle_reduction.hpp"
 #include "vector_sine.hpp"
+#include "zero_crossing.hpp"
 #endif
 
 namespace puretone {
 
-double sine_angle(std::int32_t index, double frequency)
+double sine_angle(std::int32_t index, double frequency, double rate)
 {
-    double t = static_cast<double>(index) / 44100.0;  // the sample rate
+    double t = static_cast<double>(index) / rate;  // the sample rate
     t = t * frequency;
     t = t * 2.0;
     t = t * 3.141592653589793;  // pi, rounded to the nearest double
@@ -39,6 +40,13 @@ std::int16_t sine_sample(std::int32_t index, double frequency)
 {
     const double angle = sine_angle(index, frequency);
     return exact_sample(angle, std::sin(angle), libm_error_bound);
+}
+
+template <class Sample>
+Sample tone_sample(std::int32_t index, const tone_shape& tone)
+{
+    const double angle = sine_angle(index, tone.frequency, tone.rate);
+    return exact_sample_for<Sample>(angle, std::sin(angle), libm_error_bound, tone.peak);
 }
 
 #if PURETONE_VECTOR
@@ -62,11 +70,11 @@ static_assert(sleef_error_bound + reduction_error_bound <= vector_error_bound / 
 // The angles of a run of samples, and the same reduced by whole turns, with
 // an FMA in the reduction or without.
 template <bool fused>
-[[gnu::always_inline]] inline void fill_angles_with(std::int32_t first, double frequency, double* angles,
+[[gnu::always_inline]] inline void fill_angles_with(std::int32_t first, double frequency, double rate, double* angles,
                                                     double* reduced, std::size_t count)
 {
     for (std::size_t k = 0; k < count; ++k) {
-        angles[k] = sine_angle(first + static_cast<std::int32_t>(k), frequency);
+        angles[k] = sine_angle(first + static_cast<std::int32_t>(k), frequency, rate);
         reduced[k] = reduce_angle<fused>(angles[k]).r;
     }
 }
@@ -77,15 +85,17 @@ template <bool fused>
 // features (which include the operating system's support for the wider
 // registers). Like the clones, every copy gives the same bits.
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma")))
-void fill_angles_avx512(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+void fill_angles_avx512(std::int32_t first, double frequency, double rate, double* angles, double* reduced,
+                        std::size_t count)
 {
-    fill_angles_with<true>(first, frequency, angles, reduced, count);
+    fill_angles_with<true>(first, frequency, rate, angles, reduced, count);
 }
 
 __attribute__((target("avx2,fma")))
-void fill_angles_avx2(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+void fill_angles_avx2(std::int32_t first, double frequency, double rate, double* angles, double* reduced,
+                      std::size_t count)
 {
-    fill_angles_with<true>(first, frequency, angles, reduced, count);
+    fill_angles_with<true>(first, frequency, rate, angles, reduced, count);
 }
 
 int fused_angle_level()
@@ -99,19 +109,21 @@ int fused_angle_level()
     return __builtin_cpu_supports("avx2") ? 1 : 0;
 }
 
-void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+void fill_angles(std::int32_t first, double frequency, double rate, double* angles, double* reduced,
+                 std::size_t count)
 {
     static const int level = fused_angle_level();
     if (level == 2)
-        return fill_angles_avx512(first, frequency, angles, reduced, count);
+        return fill_angles_avx512(first, frequency, rate, angles, reduced, count);
     if (level == 1)
-        return fill_angles_avx2(first, frequency, angles, reduced, count);
-    fill_angles_with<false>(first, frequency, angles, reduced, count);
+        return fill_angles_avx2(first, frequency, rate, angles, reduced, count);
+    fill_angles_with<false>(first, frequency, rate, angles, reduced, count);
 }
 #else
-void fill_angles(std::int32_t first, double frequency, double* angles, double* reduced, std::size_t count)
+void fill_angles(std::int32_t first, double frequency, double rate, double* angles, double* reduced,
+                 std::size_t count)
 {
-    fill_angles_with<fast_fma>(first, frequency, angles, reduced, count);
+    fill_angles_with<fast_fma>(first, frequency, rate, angles, reduced, count);
 }
 #endif
 
@@ -122,28 +134,67 @@ struct open_samples {
 };
 
 // The rounding test for a run of sine estimates, and where cosines are
-// given, the peak rule too; without branches, so that it runs on vectors.
-// samples[k] is the settled sample, or the low end's where it is left open.
-PURETONE_VECTOR_CLONES
-open_samples settle_samples(const double* sines, const double* cosines, std::int16_t* samples, std::size_t count)
+// given (integer samples only), the peak rule too; without branches, so
+// that it runs on vectors. samples[k] is the settled sample, or the low
+// end's where it is left open.
+template <class Sample>
+[[gnu::always_inline]] inline open_samples settle_samples_with(const double* sines, const double* cosines,
+                                                               Sample* samples, std::size_t count, double peak)
 {
     std::int32_t straddling = 0, unsettled = 0;
-    if (cosines == nullptr) {
+    if (cosines == nullptr && !is_float_sample<Sample>) {
+        // Integer ends compared as 32-bit integers: the lanes of the test
+        // stay as wide as they were for 16 bits alone.
         for (std::size_t k = 0; k < count; ++k) {
-            const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
-            samples[k] = static_cast<std::int16_t>(ends.low);
-            straddling += ends.low != ends.high;
+            const std::int32_t low = scale_to_integer(sines[k] - vector_error_bound, peak);
+            const std::int32_t high = scale_to_integer(sines[k] + vector_error_bound, peak);
+            samples[k] = static_cast<Sample>(low);
+            straddling += low != high;
         }
         return {straddling, straddling};
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
-        const std::int32_t peak = settle_peak(ends, cosines[k], vector_error_bound);
-        samples[k] = static_cast<std::int16_t>(peak != 0 ? peak : ends.low);
-        straddling += ends.low != ends.high;
-        unsettled += (ends.low != ends.high) & (peak == 0);
+    if (cosines == nullptr) {
+        for (std::size_t k = 0; k < count; ++k) {
+            const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, peak);
+            samples[k] = ends.low;
+            straddling += !same_sample(ends.low, ends.high);
+        }
+        return {straddling, straddling};
+    }
+    if constexpr (!is_float_sample<Sample>) {
+        const auto whole_peak = static_cast<std::int32_t>(peak);
+        for (std::size_t k = 0; k < count; ++k) {
+            const sample_bracket ends = {scale_to_integer(sines[k] - vector_error_bound, peak),
+                                         scale_to_integer(sines[k] + vector_error_bound, peak)};
+            const std::int32_t settled = settle_peak(ends, cosines[k], vector_error_bound, whole_peak);
+            samples[k] = static_cast<Sample>(settled != 0 ? settled : ends.low);
+            straddling += ends.low != ends.high;
+            unsettled += (ends.low != ends.high) & (settled == 0);
+        }
     }
     return {straddling, unsettled};
+}
+
+// One copy a sample type, each cloned for the instruction sets.
+PURETONE_VECTOR_CLONES
+open_samples settle_samples(const double* sines, const double* cosines, std::int16_t* samples, std::size_t count,
+                            double peak)
+{
+    return settle_samples_with(sines, cosines, samples, count, peak);
+}
+
+PURETONE_VECTOR_CLONES
+open_samples settle_samples(const double* sines, const double* cosines, std::int32_t* samples, std::size_t count,
+                            double peak)
+{
+    return settle_samples_with(sines, cosines, samples, count, peak);
+}
+
+PURETONE_VECTOR_CLONES
+open_samples settle_samples(const double* sines, const double* cosines, float* samples, std::size_t count,
+                            double peak)
+{
+    return settle_samples_with(sines, cosines, samples, count, peak);
 }
 
 // Rounds a count up to whole vectors.
@@ -156,17 +207,34 @@ std::size_t whole_vectors(std::size_t count)
 // there is a cosine estimate, else (or when the cosine is too near tau) the
 // exact resolver, from the angle itself, made again: sine_angle gives the
 // very bits fill_angles gave.
-void settle_open_samples(std::int32_t first, double frequency, const double* sines, const double* cosines,
-                         std::span<std::int16_t> samples)
+template <class Sample>
+void settle_open_samples(std::int32_t first, const tone_shape& tone, const double* sines, const double* cosines,
+                         std::span<Sample> samples)
 {
     for (std::size_t k = 0; k < samples.size(); ++k) {
-        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
-        if (ends.low == ends.high)
+        const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, tone.peak);
+        if (same_sample(ends.low, ends.high))
             continue;
-        const std::int32_t peak = cosines != nullptr ? settle_peak(ends, cosines[k], vector_error_bound) : 0;
-        samples[k] = peak != 0 ? static_cast<std::int16_t>(peak)
-                               : resolve_sample(sine_angle(first + static_cast<std::int32_t>(k), frequency),
-                                                sines[k], vector_error_bound);
+        const double angle = sine_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
+        if constexpr (is_float_sample<Sample>) {
+            // Nearly all open float samples sit on a zero crossing: settled
+            // here inline, the rest by the resolver.
+            if (std::fabs(sines[k]) <= zero_crossing_reach) {
+                const sine_near_zero near = sine_near_a_zero(angle);
+                const bracket_of<Sample> closer = bracket_for<Sample>(near.value, near.bound, tone.peak);
+                if (same_sample(closer.low, closer.high)) {
+                    samples[k] = closer.low;
+                    continue;
+                }
+            }
+        }
+        std::int32_t settled = 0;
+        if constexpr (!is_float_sample<Sample>)
+            if (cosines != nullptr)
+                settled = settle_peak({ends.low, ends.high}, cosines[k], vector_error_bound,
+                                      static_cast<std::int32_t>(tone.peak));
+        samples[k] = settled != 0 ? static_cast<Sample>(settled)
+                                  : resolve_sample_for<Sample>(angle, sines[k], vector_error_bound, tone.peak);
     }
 }
 
@@ -178,7 +246,8 @@ void settle_open_samples(std::int32_t first, double frequency, const double* sin
 constexpr std::size_t gather_samples = block_samples / 4;
 static_assert(gather_samples % vector_lanes_max == 0);
 
-void settle_batch(std::int32_t first, double frequency, const double* sines, std::span<std::int16_t> samples,
+template <class Sample>
+void settle_batch(std::int32_t first, const tone_shape& tone, const double* sines, std::span<Sample> samples,
                   double* scratch, std::size_t open)
 {
     double* const open_angles = scratch;
@@ -190,62 +259,65 @@ void settle_batch(std::int32_t first, double frequency, const double* sines, std
     vector_estimates(widest_vector_isa(), open_angles, open_sines, cosines, padded);
     for (std::size_t j = 0; j < open; ++j) {
         const auto k = static_cast<std::size_t>(open_index[j]);
-        settle_open_samples(first + static_cast<std::int32_t>(k), frequency, sines + k, cosines + j,
+        settle_open_samples(first + static_cast<std::int32_t>(k), tone, sines + k, cosines + j,
                             samples.subspan(k, 1));
     }
 }
 
-void settle_gathered(std::int32_t first, double frequency, const double* reduced, const double* sines,
-                     std::span<std::int16_t> samples, double* scratch)
+template <class Sample>
+void settle_gathered(std::int32_t first, const tone_shape& tone, const double* reduced, const double* sines,
+                     std::span<Sample> samples, double* scratch)
 {
     double* const open_angles = scratch;
     double* const open_index = scratch + 3 * gather_samples;
     std::size_t open = 0;
     for (std::size_t k = 0; k < samples.size(); ++k) {
         if (open == gather_samples) {  // rare: a block of many peaks
-            settle_batch(first, frequency, sines, samples, scratch, open);
+            settle_batch(first, tone, sines, samples, scratch, open);
             open = 0;
         }
         // Written every time, kept only when open: no branch to mispredict.
-        const sample_bracket ends = bracket_samples(sines[k], vector_error_bound);
+        const bracket_of<Sample> ends = bracket_for<Sample>(sines[k], vector_error_bound, tone.peak);
         open_index[open] = static_cast<double>(k);
         open_angles[open] = reduced[k];
-        open += ends.low != ends.high;
+        open += !same_sample(ends.low, ends.high);
     }
     if (open != 0)
-        settle_batch(first, frequency, sines, samples, scratch, open);
+        settle_batch(first, tone, sines, samples, scratch, open);
 }
 
 }  // namespace
 
-std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
-                       bool with_cosines)
+template <class Sample>
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool with_cosines)
 {
     // The angles are not kept: fill_angles writes them where the sines go
     // next, and the few samples that need an angle again make it again.
     alignas(64) std::array<double, block_samples> reduced;
     alignas(64) std::array<double, block_samples> sines;
     alignas(64) std::array<double, block_samples> cosines_store;
-    double* const cosines = with_cosines ? cosines_store.data() : nullptr;
+    // Float samples have no peak rule: their cosines would go unused.
+    double* const cosines = with_cosines && !is_float_sample<Sample> ? cosines_store.data() : nullptr;
     const std::size_t count = samples.size();
     const std::size_t padded = whole_vectors(count);
-    fill_angles(first, frequency, sines.data(), reduced.data(), count);
+    fill_angles(first, tone.frequency, tone.rate, sines.data(), reduced.data(), count);
     std::fill(reduced.begin() + count, reduced.begin() + padded, 0.0);  // whole vectors, harmless
     vector_estimates(widest_vector_isa(), reduced.data(), sines.data(), cosines, padded);
-    const open_samples open = settle_samples(sines.data(), cosines, samples.data(), count);
-    if (open.unsettled != 0 && with_cosines)
-        settle_open_samples(first, frequency, sines.data(), cosines, samples);
+    const open_samples open = settle_samples(sines.data(), cosines, samples.data(), count, tone.peak);
+    if (open.unsettled != 0 && (cosines != nullptr || is_float_sample<Sample>))
+        settle_open_samples(first, tone, sines.data(), cosines, samples);
     else if (open.unsettled != 0)
-        settle_gathered(first, frequency, reduced.data(), sines.data(), samples, cosines_store.data());
+        settle_gathered(first, tone, reduced.data(), sines.data(), samples, cosines_store.data());
     return static_cast<std::size_t>(open.straddling);
 }
 
 #else
 
-std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples, bool)
+template <class Sample>
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool)
 {
     for (std::size_t k = 0; k < samples.size(); ++k)
-        samples[k] = sine_sample(first + static_cast<std::int32_t>(k), frequency);
+        samples[k] = tone_sample<Sample>(first + static_cast<std::int32_t>(k), tone);
     return 0;
 }
 
@@ -256,14 +328,14 @@ namespace {
 // Whether more than one sample in 8 lands on a peak, so that even a call's
 // first block pays for its cosines in the vector pass (a short window far
 // into a tone has no block before it to tell). Sample i is at a peak when
-// r*i is an odd integer, with r = 4f/44100 = p/q in lowest terms: that is
+// r*i is an odd integer, with r = 4f/rate = p/q in lowest terms: that is
 // one sample in 2q where p is odd, none where p is even, so only q <= 3
 // counts. Frequencies near these (a drifting peak) are left to the blocks'
 // own counts. Only speed depends on this: samples are the same either way.
-bool peaks_are_frequent(double frequency)
+bool peaks_are_frequent(double frequency, double rate)
 {
     for (const double q : {1.0, 2.0, 3.0}) {
-        const double turns = 4.0 * q * std::fabs(frequency) / 44100.0;  // r*q
+        const double turns = 4.0 * q * std::fabs(frequency) / rate;  // r*q
         if (turns == std::floor(turns))
             return std::fmod(turns, 2.0) == 1.0;  // the first integer r*q has the least q
     }
@@ -272,19 +344,38 @@ bool peaks_are_frequent(double frequency)
 
 }  // namespace
 
-void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
+template <class Sample>
+void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples)
 {
-    bool with_cosines = peaks_are_frequent(frequency);
+    bool with_cosines = peaks_are_frequent(tone.frequency, tone.rate);
     // Advance by what is left, never past the end: no index overflows.
     for (std::size_t done = 0; done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);
-        const std::size_t open = sine_block(first + static_cast<std::int32_t>(done), frequency,
-                                            samples.subspan(done, count), with_cosines);
+        const std::size_t open = tone_block<Sample>(first + static_cast<std::int32_t>(done), tone,
+                                                    samples.subspan(done, count), with_cosines);
         // Where many samples are peaks (11025 Hz: every other one), the
         // next block gets its cosines in the same pass as its sines.
         with_cosines = open * 8 > count;
         done += count;
     }
 }
+
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples, bool with_cosines)
+{
+    return tone_block<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples, with_cosines);
+}
+
+void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
+{
+    tone_samples<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples);
+}
+
+#define PURETONE_SAMPLE_TYPE(Sample)                                                                          \
+    template Sample tone_sample<Sample>(std::int32_t, const tone_shape&);                                     \
+    template std::size_t tone_block<Sample>(std::int32_t, const tone_shape&, std::span<Sample>, bool);        \
+    template void tone_samples<Sample>(std::int32_t, const tone_shape&, std::span<Sample>);
+PURETONE_SAMPLE_TYPE(std::int16_t)
+PURETONE_SAMPLE_TYPE(std::int32_t)
+PURETONE_SAMPLE_TYPE(float)
 
 }  // namespace puretone

@@ -1,5 +1,5 @@
-// The sine sample stream: the samples of a full-scale tone at phase zero,
-// made from their indices, any run of them at a time.
+// The sine sample stream: the samples of a tone at phase zero, in any rate
+// and sample format, made from their indices, any run of them at a time.
 #pragma once
 
 #include <cstddef>
@@ -8,15 +8,28 @@
 
 namespace puretone {
 
-// The angle of sample i, in double, in exactly this order: i / 44100, times
-// the frequency, times 2, times pi (the double nearest pi). The order fixes
-// the last bits of the angle, and through the truncation, the samples.
-double sine_angle(std::int32_t index, double frequency);
+// What a tone's samples depend on.
+struct tone_shape {
+    double rate;       // frames per second, 1 to 768000
+    double frequency;  // hertz
+    double peak;       // P: a whole number below 2^31 for integer samples, in [0, 1] for float
+};
 
-// trunc(32767 * RN(sin(angle))), with RN the correctly rounded sine: the same
-// value on every platform, whatever the C library's sin returns. One sample
-// at a time, from the C library's sine.
+// The angle of sample i, in double, in exactly this order: i / rate, times
+// the frequency, times 2, times pi (the double nearest pi). The order fixes
+// the last bits of the angle, and through the truncation, the samples. Its
+// magnitude never decreases with i (each step is monotonic).
+double sine_angle(std::int32_t index, double frequency, double rate = 44100.0);
+
+// trunc(32767 * RN(sin(angle))) at 44100 Hz, with RN the correctly rounded
+// sine: the same value on every platform, whatever the C library's sin
+// returns. One sample at a time, from the C library's sine.
 std::int16_t sine_sample(std::int32_t index, double frequency);
+
+// The same for any shape and sample type (int16_t, int32_t or float; see
+// exact_sine.hpp for the formula).
+template <class Sample>
+Sample tone_sample(std::int32_t index, const tone_shape& tone);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
 // sine gets runs of angles long enough that a block's fixed costs are lost
@@ -25,18 +38,26 @@ std::int16_t sine_sample(std::int32_t index, double frequency);
 // thread's own records (and needs no allocation and no lock).
 constexpr std::int32_t block_samples = 256;
 
-// samples[k] = sine_sample(first + k), for a span of at most block_samples,
-// with first + size not above 2^31 - 1. Uses the vector sine where it is
-// built in; `with_cosines` has it make every cosine in the same pass, which
-// pays where many samples are peaks. Returns how many samples the rounding
-// test could not settle without a cosine (0 without the vector sine): a
-// hint for the next block.
-std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+// samples[k] = tone_sample(first + k), for a span of at most block_samples,
+// with first + size not above 2^31 - 1 and every angle within the
+// reduction's domain. Uses the vector sine where it is built in;
+// `with_cosines` has it make every cosine in the same pass, which pays where
+// many samples are peaks. Returns how many samples the rounding test could
+// not settle without a cosine (0 without the vector sine): a hint for the
+// next block.
+template <class Sample>
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
                        bool with_cosines = false);
 
-// samples[k] = sine_sample(first + k) for a span of any length, with first +
-// size not above 2^31 - 1: block by block, each block's cosines made in its
-// vector pass where the block before had many open samples.
+// samples[k] = tone_sample(first + k) for a span of any length, with the
+// same limits: block by block, each block's cosines made in its vector pass
+// where the block before had many open samples.
+template <class Sample>
+void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples);
+
+// The 16-bit full-scale tone at 44100 Hz, as above.
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+                       bool with_cosines = false);
 void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples);
 
 }  // namespace puretone

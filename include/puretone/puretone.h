@@ -1,13 +1,24 @@
-/* puretone: exact sine tones as 16-bit samples, the same on every platform.
+/* puretone: exact sine tones, the same bits on every platform.
  *
- * Sample i of the tone at `frequency` Hz is
+ * Frame i (from 0) of the tone at f Hz and rate R Hz:
+ *     t = ((i / R) * f * 2) * pi      each step in double, rounded to nearest,
+ *                                     in that order; pi = 3.141592653589793
+ *     s = RN(sin t)                   the correctly rounded sine
+ *   s16, s24, s32: full scale F = 2^(bits-1) - 1 (32767, 8388607, 2147483647);
+ *     the peak P is F at full level, the integer nearest F * a for a ratio a
+ *     (0 <= a <= 1, ties away from zero), or the integer nearest
+ *     F * 10^(d/20) for d dBFS (d <= 0), each computed exactly; the sample
+ *     is trunc(RN(P * s)).
+ *   f32: P is 1 at full level, a for a ratio, or RN(10^(d/20)) correctly
+ *     rounded; the sample is RN32(RN(P * s)), RN32 rounding to float.
+ *   Every one of the C channels of a frame holds the same sample.
+ * With R = 44100, s16 and full level, sample i is
  *     trunc(32767 * RN(sin(((i / 44100.0) * frequency * 2) * pi)))
- * with every step rounded to double in that order, and RN the correctly
- * rounded sine: the same bits on every CPU and C library. The program
- * puretone writes these very samples, little-endian, after a 44-byte header.
+ * as puretone_samples gives it. The program puretone writes these very
+ * samples, little-endian, after the header puretone_header gives.
  *
- * Every call returns 0 or a negative PURETONE_ERROR_* code, which
- * puretone_strerror names. On an error nothing is written. The calls keep no
+ * Every call that can fail returns 0 (or the length or count it is for) or a
+ * negative PURETONE_ERROR_* code, which puretone_strerror names. On an error nothing is written. The calls keep no
  * state between them and are safe to make from any number of threads; they
  * never print, exit or abort.
  */
@@ -17,7 +28,7 @@
 #include <stdint.h>
 
 #define PURETONE_VERSION_MAJOR 0
-#define PURETONE_VERSION_MINOR 3
+#define PURETONE_VERSION_MINOR 4
 #define PURETONE_VERSION_PATCH 0
 
 #if defined(_WIN32)
@@ -37,8 +48,51 @@ enum {
     PURETONE_ERROR_COUNT = -3,        /* count < 0 */
     PURETONE_ERROR_WINDOW = -4,       /* start + count > 2^31 */
     PURETONE_ERROR_NULL = -5,         /* a NULL buffer where one is needed */
-    PURETONE_ERROR_SAMPLE_COUNT = -6  /* a header's sizes would not fit 32 bits */
+    PURETONE_ERROR_SAMPLE_COUNT = -6, /* a header's sizes would not fit 32 bits */
+    PURETONE_ERROR_DESCRIPTION = -7,  /* NULL, or a size this library cannot read */
+    PURETONE_ERROR_RATE = -8,         /* rate outside 1 .. 768000 */
+    PURETONE_ERROR_FORMAT = -9,       /* not a PURETONE_FORMAT_* */
+    PURETONE_ERROR_LEVEL = -10,       /* not a PURETONE_LEVEL_*, or its value out of range */
+    PURETONE_ERROR_CHANNELS = -11,    /* channels outside 1 .. 8 */
+    PURETONE_ERROR_ANGLE = -12,       /* an angle beyond the domain of the exact reduction */
+    PURETONE_ERROR_FRAME_COUNT = -13  /* a file's sizes would not fit RIFF's 32 bits */
 };
+
+/* Sample formats, and what puretone_frames writes for each. */
+enum {
+    PURETONE_FORMAT_S16 = 0, /* int16_t */
+    PURETONE_FORMAT_S24 = 1, /* int32_t holding the 24-bit value, sign-extended */
+    PURETONE_FORMAT_S32 = 2, /* int32_t */
+    PURETONE_FORMAT_F32 = 3  /* float, in [-1, 1] */
+};
+
+/* How the level is given. */
+enum {
+    PURETONE_LEVEL_FULL = 0,  /* full scale; `level` is ignored */
+    PURETONE_LEVEL_RATIO = 1, /* a ratio of full scale, 0 <= level <= 1 */
+    PURETONE_LEVEL_DBFS = 2   /* dBFS, finite, level <= 0 */
+};
+
+/* A tone's format. `size` is sizeof(puretone_format) as the caller was
+ * built: later versions may append fields, and a library reads only the
+ * fields it knows, refusing a description whose unknown fields are not all
+ * zero (so zero must mean "as before" for every field added). Start from
+ * PURETONE_FORMAT_INIT, the default: 44100 Hz, s16, full level, mono. */
+typedef struct puretone_format {
+    uint32_t size;          /* sizeof(puretone_format) */
+    uint32_t rate;          /* frames per second, 1 .. 768000 */
+    int32_t sample_format;  /* PURETONE_FORMAT_* */
+    int32_t level_kind;     /* PURETONE_LEVEL_* */
+    double level;           /* the ratio or the dBFS value */
+    uint32_t channels;      /* 1 .. 8 */
+    uint32_t reserved;      /* 0 */
+} puretone_format;
+
+#define PURETONE_FORMAT_INIT \
+    { sizeof(puretone_format), 44100, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0.0, 1, 0 }
+
+/* The longest header puretone_header writes. */
+#define PURETONE_HEADER_MAX 80
 
 /* Samples start .. start + count - 1 of the tone at `frequency` Hz into
  * out[0 .. count - 1]. Any finite frequency with |frequency| <= 2^31, whole
@@ -52,6 +106,35 @@ PURETONE_API int puretone_samples(double frequency, int64_t start, int64_t count
  * sample_count samples: 0 <= sample_count <= 2147483629, the most whose
  * RIFF size, 36 + 2 * sample_count, fits 32 bits. */
 PURETONE_API int puretone_wav_header(int64_t sample_count, unsigned char header[44]);
+
+/* Frames start .. start + count - 1 of the tone at `frequency` Hz in
+ * `format`, interleaved, into out[0 .. count * channels - 1], whose type is
+ * the format's (int16_t, int32_t or float). The checks run in this order:
+ * the description, rate, sample format, level, channels; then as for
+ * puretone_samples the frequency, start, count and window; then the angle
+ * of the window's last frame, which must lie within the domain the exact
+ * reduction is proven for (|t| <= 8.8e14: every window at 44100 Hz and
+ * above does), else PURETONE_ERROR_ANGLE; the buffer last (NULL only when
+ * count is 0). A window far into a tone costs what one at its start costs. */
+PURETONE_API int puretone_frames(const puretone_format* format, double frequency, int64_t start, int64_t count,
+                                 void* out);
+
+/* The length of the RIFF/WAVE header of `format` (44, 58, 68 or 80 bytes),
+ * or a negative code for a bad description. */
+PURETONE_API int puretone_header_length(const puretone_format* format);
+
+/* The RIFF/WAVE header of a file of frame_count frames in `format`, into
+ * header[0 .. puretone_header_length(format) - 1]: s16 with 1 or 2 channels
+ * the 44-byte PCM header; f32 with 1 or 2 channels IEEE float with a fact
+ * chunk; all else WAVE_FORMAT_EXTENSIBLE (with a fact chunk for f32). The
+ * file is the header, the frames little-endian (s24 in 3 bytes), and one
+ * zero byte when the frames' size is odd. frame_count must be 0 .. 2^31
+ * and the file's RIFF size fit 32 bits (PURETONE_ERROR_FRAME_COUNT);
+ * puretone_longest_frames gives the most. */
+PURETONE_API int puretone_header(const puretone_format* format, int64_t frame_count, unsigned char* header);
+
+/* The most frames a file in `format` may hold, or a negative code. */
+PURETONE_API int64_t puretone_longest_frames(const puretone_format* format);
 
 /* A one-line message for any code, known or not; never NULL. */
 PURETONE_API const char* puretone_strerror(int code);

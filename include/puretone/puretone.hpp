@@ -1,8 +1,8 @@
 // puretone for C++20: the C API, with spans, vectors and exceptions.
 //
-// Bad input throws std::invalid_argument (the frequency, a null buffer) or
-// std::out_of_range (a start, count or window out of range), carrying the
-// library's message.
+// Bad input throws std::invalid_argument (the frequency, a null buffer, a
+// format description) or std::out_of_range (a start, count, window, angle or
+// frame count out of range), carrying the library's message.
 #pragma once
 
 // std::span needs C++20; from C or older C++, puretone/puretone.h serves.
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace puretone {
@@ -24,7 +25,9 @@ inline void throw_if_error(int code)
 {
     if (code == PURETONE_OK)
         return;
-    if (code == PURETONE_ERROR_FREQUENCY || code == PURETONE_ERROR_NULL)
+    if (code == PURETONE_ERROR_FREQUENCY || code == PURETONE_ERROR_NULL || code == PURETONE_ERROR_DESCRIPTION
+        || code == PURETONE_ERROR_RATE || code == PURETONE_ERROR_FORMAT || code == PURETONE_ERROR_LEVEL
+        || code == PURETONE_ERROR_CHANNELS)
         throw std::invalid_argument(puretone_strerror(code));
     throw std::out_of_range(puretone_strerror(code));
 }
@@ -54,6 +57,49 @@ inline std::array<unsigned char, 44> wav_header(std::int64_t sample_count)
     std::array<unsigned char, 44> header;
     throw_if_error(puretone_wav_header(sample_count, header.data()));
     return header;
+}
+
+// A format: the default (44100 Hz, s16, full level, mono) with any of
+// these changed.
+inline puretone_format format(std::uint32_t rate = 44100, int sample_format = PURETONE_FORMAT_S16,
+                              int level_kind = PURETONE_LEVEL_FULL, double level = 0.0, std::uint32_t channels = 1)
+{
+    puretone_format description = PURETONE_FORMAT_INIT;
+    description.rate = rate;
+    description.sample_format = sample_format;
+    description.level_kind = level_kind;
+    description.level = level;
+    description.channels = channels;
+    return description;
+}
+
+// Fills `out` with frames start .. start + out.size() / channels - 1 of the
+// tone in `description`, interleaved: Sample is std::int16_t for s16,
+// std::int32_t for s24 and s32, float for f32 (else std::invalid_argument).
+// out.size() must be a whole number of frames.
+template <class Sample>
+inline void frames(const puretone_format& description, double frequency, std::int64_t start, std::span<Sample> out)
+{
+    constexpr int width = std::is_same_v<Sample, std::int16_t> ? 0 : std::is_same_v<Sample, float> ? 3 : 1;
+    const int kind = description.sample_format;
+    const bool matches = (width == 0 && kind == PURETONE_FORMAT_S16) || (width == 3 && kind == PURETONE_FORMAT_F32)
+        || (width == 1 && (kind == PURETONE_FORMAT_S24 || kind == PURETONE_FORMAT_S32));
+    if (const int length = puretone_header_length(&description); length < 0)
+        throw_if_error(length);  // a bad description's own message
+    if (!matches || out.size() % description.channels != 0)
+        throw std::invalid_argument("the buffer's type or size does not match the format");
+    throw_if_error(puretone_frames(&description, frequency, start,
+                                   static_cast<std::int64_t>(out.size() / description.channels), out.data()));
+}
+
+// The header of a file of frame_count frames in `description`.
+inline std::vector<unsigned char> header(const puretone_format& description, std::int64_t frame_count)
+{
+    const int length = puretone_header_length(&description);
+    throw_if_error(length < 0 ? length : PURETONE_OK);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
+    throw_if_error(puretone_header(&description, frame_count, bytes.data()));
+    return bytes;
 }
 
 inline const char* version() { return puretone_version(); }

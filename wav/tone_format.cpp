@@ -1,0 +1,149 @@
+// Checks a format description and computes its peak exactly.
+//
+// The peak of a dBFS level, F * 10^(d/20), is irrational unless d/20 is a
+// whole number (10^q is rational only for whole q); then it is F / 10^n, a
+// half-integer only if 5^n divides F, and none of 32767, 8388607 and
+// 2147483647 is a multiple of 5. So it is never exactly a tie, and lower and
+// upper bounds made at growing precision round to the same whole number
+// after finitely many steps. The same holds for f32's RN(10^(d/20)): never
+// the midpoint of two doubles (those are dyadic; 10^(d/20) is irrational or
+// 10^-n, which is not, or 1, which is a double).
+#include "tone_format.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <mpfr.h>
+
+namespace puretone {
+namespace {
+
+// Full scale of each integer type: 2^(bits-1) - 1.
+double full_scale(sample_type type)
+{
+    switch (type) {
+    case sample_type::s16:
+        return 32767.0;
+    case sample_type::s24:
+        return 8388607.0;
+    case sample_type::s32:
+        return 2147483647.0;
+    case sample_type::f32:
+        break;
+    }
+    return 1.0;
+}
+
+// Rounds x to the whole number nearest, ties away from zero, or to the
+// nearest double: the result a bound at precision `bits` gives.
+double rounded(mpfr_t x, bool whole)
+{
+    if (whole) {
+        mpfr_round(x, x);  // nearest whole number, ties away from zero
+        return mpfr_get_d(x, MPFR_RNDN);  // exact: below 2^31
+    }
+    return mpfr_get_d(x, MPFR_RNDN);
+}
+
+// F * 10^(dB/20) rounded as above, by bounds at 64, 128, ... bits. Gives up
+// (false) past 2^16 bits, which the argument above says never happens.
+bool decibel_peak(double decibels, double scale, bool whole, double& peak)
+{
+    for (mpfr_prec_t bits = 64; bits <= 65536; bits *= 2) {
+        mpfr_t low, high;
+        mpfr_inits2(bits, low, high, static_cast<mpfr_ptr>(nullptr));
+        // 10^(x/20) increases with x: round each step down for the lower
+        // bound and up for the upper one.
+        mpfr_set_d(low, decibels, MPFR_RNDN);  // exact
+        mpfr_div_ui(low, low, 20, MPFR_RNDD);
+        mpfr_exp10(low, low, MPFR_RNDD);
+        mpfr_mul_d(low, low, scale, MPFR_RNDD);
+        mpfr_set_d(high, decibels, MPFR_RNDN);
+        mpfr_div_ui(high, high, 20, MPFR_RNDU);
+        mpfr_exp10(high, high, MPFR_RNDU);
+        mpfr_mul_d(high, high, scale, MPFR_RNDU);
+        const double below = rounded(low, whole), above = rounded(high, whole);
+        mpfr_clears(low, high, static_cast<mpfr_ptr>(nullptr));
+        if (below == above) {
+            peak = below;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int peak_for(sample_type type, int level_kind, double level, double& peak)
+{
+    const bool whole = type != sample_type::f32;
+    const double scale = full_scale(type);
+    switch (level_kind) {
+    case PURETONE_LEVEL_FULL:
+        peak = scale;
+        return PURETONE_OK;
+    case PURETONE_LEVEL_RATIO: {
+        if (!(level >= 0.0 && level <= 1.0))  // NaN fails too
+            return PURETONE_ERROR_LEVEL;
+        if (!whole) {
+            peak = level;
+            return PURETONE_OK;
+        }
+        mpfr_t product;
+        mpfr_init2(product, 128);  // F * a: at most 31 + 53 bits, exact
+        mpfr_set_d(product, level, MPFR_RNDN);
+        mpfr_mul_d(product, product, scale, MPFR_RNDN);
+        peak = rounded(product, true);
+        mpfr_clear(product);
+        return PURETONE_OK;
+    }
+    case PURETONE_LEVEL_DBFS:
+        if (!(std::isfinite(level) && level <= 0.0))
+            return PURETONE_ERROR_LEVEL;
+        return decibel_peak(level, scale, whole, peak) ? PURETONE_OK : PURETONE_ERROR_LEVEL;
+    default:
+        return PURETONE_ERROR_LEVEL;
+    }
+}
+
+int read_format(const puretone_format* description, tone_format& format)
+{
+    // The fields of version 0.4.0 end with `reserved`; a larger struct, from
+    // a later version, may be read only where what follows is zero.
+    constexpr std::size_t known = sizeof(puretone_format);
+    if (description == nullptr || description->size < known || description->size > 4096)
+        return PURETONE_ERROR_DESCRIPTION;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(description);
+    for (std::size_t k = known; k < description->size; ++k)
+        if (bytes[k] != 0)
+            return PURETONE_ERROR_DESCRIPTION;
+    if (description->reserved != 0)
+        return PURETONE_ERROR_DESCRIPTION;
+    if (description->rate < 1 || description->rate > highest_rate)
+        return PURETONE_ERROR_RATE;
+    switch (description->sample_format) {
+    case PURETONE_FORMAT_S16:
+        format.type = sample_type::s16;
+        break;
+    case PURETONE_FORMAT_S24:
+        format.type = sample_type::s24;
+        break;
+    case PURETONE_FORMAT_S32:
+        format.type = sample_type::s32;
+        break;
+    case PURETONE_FORMAT_F32:
+        format.type = sample_type::f32;
+        break;
+    default:
+        return PURETONE_ERROR_FORMAT;
+    }
+    format.rate = description->rate;
+    if (const int code = peak_for(format.type, description->level_kind, description->level, format.peak))
+        return code;
+    if (description->channels < 1 || description->channels > most_channels)
+        return PURETONE_ERROR_CHANNELS;
+    format.channels = description->channels;
+    return PURETONE_OK;
+}
+
+}  // namespace puretone

@@ -1,0 +1,108 @@
+// The sine of an angle near a multiple of pi, with a relative error bound.
+//
+// Near a zero crossing the sine is tiny, and an estimate within an absolute
+// 2^-47 cannot tell which float it rounds to (f32 needs |sin t| to within
+// about 2^-24 of itself). Some tones put whole classes of samples there: 1
+// kHz at 48 kHz every 24th sample, 11025 Hz at 44.1 kHz every other one,
+// with |sin t| ~ 1e-16. MPFR takes microseconds each; this takes a few
+// operations.
+//
+// t = k pi + r, k the integer nearest t / pi, and sin t = (-1)^k sin r.
+// pi = Q1 + Q2 + Q3 + q, each Qj a double, |q| < 2^-162. Contract: t finite,
+// |t| <= 8.8e14 (the reduction's domain), |sin t| < 2^-13.9. Then:
+//   - |r| < 2^-13: |sin r| >= (2/pi) |r| for |r| <= pi/2.
+//   - |t / pi| <= 2.802e14 < 2^48, so |k| < 2^48. t * RN(1/pi) errs from
+//     t / pi by at most 2^48 * 2^-52 = 2^-4, so rint of it is the nearest
+//     integer k (t / pi lies within 2^-14 of it), exactly: |x| < 2^51.
+//   - b = (t - h1) - l1 = t - k Q1 exactly, with h1 = RN(k Q1) and l1 = k Q1
+//     - h1 exact (Dekker's product). If k = 0, h1 = l1 = 0. Otherwise |t| > 2, so t is a
+//     multiple of 2^-51, and so are k Q1 (Q1 is), h1 (>= Q1 > 2) and l1.
+//     |t - k Q1| <= |r| + |k| |pi - Q1| < 2^-13 + 2^48 * 2^-52.8 < 2^-4, and
+//     |l1| <= ulp(h1) / 2 <= 2^-3 (h1 < 2^50): t - h1 and then b are
+//     multiples of 2^-51 below 2^-1, 50 bits at most: both exact.
+//   - k Q2 = h2 + l2 exactly (Dekker); |h2| < 2^48 * 2^-52.8 < 2^-4.8, so
+//     |l2| <= 2^-58. c + e = b - h2 exactly (Knuth's two-sum), |e| <=
+//     ulp(c) / 2 <= 2^-53 |c|. |k Q3| < 2^48 * 2^-108 = 2^-60.
+//   - rl = RN(RN(e - l2) - RN(k Q3)): three roundings of values below
+//     2^-53 |c| + 2^-57, each at most 2^-53 of that, so together below
+//     2^-105 |c| + 2^-109; k q, below 2^-114, is dropped. So r = c + rl
+//     within 2^-105 |c| + 2^-108.
+//   - sin r = r - r^3/6 + theta r^5/120, 0 <= theta <= 1: the term left out
+//     is below 2^-52 |r| / 120 < 2^-58.9 |r|. r^3/6 is made from c alone
+//     (|rl| <= 2^-52 |c| + 2^-57 changes it by less than 2^-76 |c| + 2^-80)
+//     with four roundings, each 2^-53 of a value below 2^-28 |c|.
+//   - y = RN(c + RN(rl - c^3/6)): the last rounding errs by 2^-53 |y|, the
+//     one before by 2^-53 (2^-52 |c| + 2^-57 + 2^-28 |c|).
+// In all |y - sin t| < 2^-53 |y| + 2^-58.5 |r| + 2^-78 |c| + 2^-108, and
+// |c| <= |r| + 2^-56, |r| <= (1 + 2^-25) |sin t|. zero_crossing_bound allows
+// four times the relative part and 2^8 times the absolute one.
+//
+// Built with -ffp-contract=off: every operation rounds once, as above.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace puretone {
+
+constexpr double pi_1 = 0x1.921fb54442d18p+1;      // RN(pi)
+constexpr double pi_2 = 0x1.1a62633145c07p-53;     // RN(pi - Q1)
+constexpr double pi_3 = -0x1.f1976b7ed8fbcp-109;   // RN(pi - Q1 - Q2)
+constexpr double inverse_pi = 0x1.45f306dc9c883p-2;  // RN(1 / pi)
+// Veltkamp's splits of Q1 and Q2: halves of at most 26 bits each.
+constexpr double pi_1_high = 0x1.921fb58p+1;
+constexpr double pi_1_low = -0x1.dde974p-26;
+constexpr double pi_2_high = 0x1.1a62630p-53;
+constexpr double pi_2_low = 0x1.8a2e038p-80;
+static_assert(pi_1_high + pi_1_low == pi_1 && pi_2_high + pi_2_low == pi_2);
+
+// k c - RN(k c), exactly, by Dekker's product (k and c split in 26-bit
+// halves make every partial product exact, and each sum in turn), with no
+// call to a library fma where the CPU lacks one.
+inline double product_error(double k, double c_high, double c_low, double product)
+{
+    const double split = k * 134217729.0;  // 2^27 + 1
+    const double k_high = split - (split - k);
+    const double k_low = k - k_high;
+    return ((k_high * c_high - product) + k_high * c_low + k_low * c_high) + k_low * c_low;
+}
+
+// Where the estimate of sin t is this small or smaller (with an error of at
+// most 2^-47), |sin t| < 2^-13.9 and the contract holds.
+constexpr double zero_crossing_reach = 0x1p-14;
+
+struct sine_near_zero {
+    double value;  // an estimate of sin t
+    double bound;  // |value - sin t| <= bound
+};
+
+// The bound for a given estimate: 2^-50 |y| + 2^-100. Exact but for the
+// last addition, whose rounding the margins above cover.
+inline double zero_crossing_bound(double estimate)
+{
+    return 0x1p-50 * std::fabs(estimate) + 0x1p-100;
+}
+
+inline sine_near_zero sine_near_a_zero(double t)
+{
+    if (t == 0)
+        return {t, 0.0};  // sin(+-0) = +-0 exactly
+    constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
+    const double k = (t * inverse_pi + integer_rounder) - integer_rounder;
+    const double h1 = k * pi_1;
+    const double l1 = product_error(k, pi_1_high, pi_1_low, h1);
+    const double b = (t - h1) - l1;
+    const double h2 = k * pi_2;
+    const double l2 = product_error(k, pi_2_high, pi_2_low, h2);
+    const double c = b - h2;
+    const double c_b = c - b;  // Knuth's two-sum of b and -h2
+    const double e = (b - (c - c_b)) + (-h2 - c_b);
+    const double rl = (e - l2) - k * pi_3;
+    const double cube = ((c * c) * c) / 6.0;
+    const double sine = c + (rl - cube);
+    const bool odd = (static_cast<std::int64_t>(k) & 1) != 0;  // exact: k is whole, |k| < 2^48
+    const double value = odd ? -sine : sine;  // sin(k pi + r) = (-1)^k sin r
+    return {value, zero_crossing_bound(value)};
+}
+
+}  // namespace puretone
