@@ -11,8 +11,8 @@
 // 44100 Hz and at 48000 Hz, where 1 kHz puts every 24th sample on a zero
 // crossing (11025 Hz at 44100 Hz every other one).
 #include "puretone/puretone.h"
-#include "wav/float_environment.hpp"
-#include "wav/sine_stream.hpp"
+#include "lib/float_environment.hpp"
+#include "lib/sine_stream.hpp"
 
 #include <benchmark/benchmark.h>
 

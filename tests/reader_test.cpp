@@ -1,8 +1,8 @@
 // A real WAV reader, libsndfile, opens what the writer produced.
 #include "app/tone_writer.hpp"
-#include "wav/sine_stream.hpp"
-#include "wav/exact_sine.hpp"
-#include "wav/wav_header.hpp"
+#include "lib/sine_stream.hpp"
+#include "lib/exact_sine.hpp"
+#include "lib/wav_header.hpp"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,6 +1,6 @@
 // The block path (the vector sine where it is built in) against the MPFR
 // reference and against the scalar path, byte for byte.
-#include "wav/sine_stream.hpp"
+#include "lib/sine_stream.hpp"
 
 #include "mpfr_oracle.hpp"
 

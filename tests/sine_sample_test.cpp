@@ -1,6 +1,6 @@
-#include "wav/exact_sine.hpp"
-#include "wav/sine_stream.hpp"
-#include "wav/zero_crossing.hpp"
+#include "lib/exact_sine.hpp"
+#include "lib/sine_stream.hpp"
+#include "lib/zero_crossing.hpp"
 
 #include "mpfr_oracle.hpp"
 

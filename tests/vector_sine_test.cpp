@@ -1,8 +1,8 @@
 // The reduction by whole turns and each vector sine this CPU can run keep
 // within the bounds the rounding test assumes, measured against MPFR.
-#include "wav/angle_reduction.hpp"
-#include "wav/sine_stream.hpp"
-#include "wav/vector_sine.hpp"
+#include "lib/angle_reduction.hpp"
+#include "lib/sine_stream.hpp"
+#include "lib/vector_sine.hpp"
 
 #include <gtest/gtest.h>
 #include <mpfr.h>

@@ -1,5 +1,5 @@
 #include "puretone/puretone.h"
-#include "wav/wav_header.hpp"
+#include "lib/wav_header.hpp"
 
 #include <gtest/gtest.h>
 

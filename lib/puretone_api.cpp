@@ -3,11 +3,11 @@
 // symbols the library exports are defined here.
 #include "puretone/puretone.h"
 
-#include "wav/angle_reduction.hpp"
-#include "wav/float_environment.hpp"
-#include "wav/sine_stream.hpp"
-#include "wav/tone_format.hpp"
-#include "wav/wav_header.hpp"
+#include "lib/angle_reduction.hpp"
+#include "lib/float_environment.hpp"
+#include "lib/sine_stream.hpp"
+#include "lib/tone_format.hpp"
+#include "lib/wav_header.hpp"
 
 #include <cmath>
 #include <cstring>
