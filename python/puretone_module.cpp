@@ -3,7 +3,6 @@
 // the arguments and give the signatures and documentation. Here, with
 // `format` the tuple (rate, sample format, level kind, level, channels) of
 // puretone_format's fields:
-//   level(text)                           -> (level kind, level) or None
 //   check(format, frequency, start, count) -> None or (code, message)
 //   fill(format, frequency, start, out)    fills out's frames in place
 //   wav_header(format, frame_count)        -> bytes, or ValueError
@@ -15,19 +14,14 @@
 // fill works in chunks with the GIL released, and between chunks runs
 // Python's signal handlers: Ctrl-C raises KeyboardInterrupt within a chunk's
 // time (a few milliseconds), and nothing more is written once it is raised.
-#include "app/command_line.hpp"
-
 #include <puretone/puretone.h>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <locale.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <new>
 #include <string>
 #include <tuple>
 
@@ -48,25 +42,6 @@ puretone_format description(const format_fields& fields)
 // signal is seen long before a person notices, long enough that the checks
 // cost nothing measurable. The sine, not the channels, sets a frame's cost.
 constexpr std::int64_t chunk_frames = std::int64_t{1} << 20;
-
-// The program's own reading of --level (app/command_line.cpp), so that a
-// level string means in Python what it means on the command line. The
-// program reads numbers in the C locale; a Python program may have set
-// another (a decimal comma), so the C locale is made this thread's for the
-// call. The caller passes ASCII text without NUL, as a command line holds.
-py::object level(const std::string& text)
-{
-    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (c_locale == locale_t{})
-        throw std::bad_alloc();  // MemoryError: newlocale fails only for want of memory
-    puretone_format format = PURETONE_FORMAT_INIT;
-    const locale_t previous = uselocale(c_locale);
-    const bool read = puretone::read_option_value("level", text.c_str(), format);
-    uselocale(previous);
-    if (!read)
-        return py::none();
-    return py::make_tuple(format.level_kind, format.level);
-}
 
 py::object check(const format_fields& fields, double frequency, std::int64_t start, std::int64_t count)
 {
@@ -133,7 +108,6 @@ PYBIND11_MODULE(_puretone, module)
 {
     module.doc() = "The C API of libpuretone, for the puretone package.";
     module.attr("__version__") = puretone_version();
-    module.def("level", &level, py::arg("text"));
     module.def("check", &check, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("count"));
     module.def("fill", &fill, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("out").noconvert());
     module.def("wav_header", &wav_header, py::arg("format"), py::arg("frame_count"));

@@ -40,6 +40,7 @@ import decimal
 import math
 import numbers
 import operator
+import re
 from fractions import Fraction
 from typing import Optional, SupportsFloat, SupportsIndex, Tuple, Union
 
@@ -58,7 +59,9 @@ _UINT32_MAX = 2**32 - 1
 # Each format's index in the C API and the dtype of its samples; s24 values
 # lie in -8388607 .. 8388607, in int32.
 _FORMATS = {"s16": (0, np.int16), "s24": (1, np.int32), "s32": (2, np.int32), "f32": (3, np.float32)}
+_LEVEL_FULL = 0  # the C API's PURETONE_LEVEL_FULL
 _LEVEL_RATIO = 1  # the C API's PURETONE_LEVEL_RATIO
+_LEVEL_DBFS = 2  # the C API's PURETONE_LEVEL_DBFS
 _ERROR_RATE, _ERROR_LEVEL, _ERROR_CHANNELS, _ERROR_ANGLE = -8, -10, -11, -12
 _LEVEL_FORMS = "full, a ratio from 0 to 1, or dBFS of at most 0 such as -18dB"
 Samples = npt.NDArray[Union[np.int16, np.int32, np.float32]]
@@ -115,6 +118,32 @@ def _seconds(value) -> Union[int, Fraction]:
     return Fraction(exact)
 
 
+# A number as the program reads one with strtod in the C locale: a sign,
+# then decimal digits with a point and an exponent, or hexadecimal digits
+# with a binary exponent; no white space, no "inf" or "nan".
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
+                     r"|0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)(?:[pP][+-]?[0-9]+)?)")
+
+
+def _level_text(text: str) -> Optional[Tuple[int, float]]:
+    """(level kind, level) as the program reads --level, or None: "full",
+    then a number with "dBFS" or "dB" after it, then a bare ratio. Both
+    decimal and hexadecimal numbers round to the nearest double, as strtod
+    does; the range is the library's to check."""
+    if text == "full":
+        return _LEVEL_FULL, 0.0
+    for suffix, kind in (("dBFS", _LEVEL_DBFS), ("dB", _LEVEL_DBFS), ("", _LEVEL_RATIO)):
+        digits = text[: len(text) - len(suffix)]
+        if not text.endswith(suffix) or not _NUMBER.fullmatch(digits):
+            continue
+        try:
+            value = float.fromhex(digits) if "x" in digits.lower() else float(digits)
+        except OverflowError:  # a hexadecimal number beyond the doubles
+            return None
+        return (kind, value) if math.isfinite(value) else None
+    return None
+
+
 def _format(rate, format, level, channels) -> Tuple[tuple, type]:
     """The C API's format fields and the samples' dtype; TypeError or
     ValueError for a value the library cannot take as it is."""
@@ -125,9 +154,11 @@ def _format(rate, format, level, channels) -> Tuple[tuple, type]:
         raise ValueError(f"format={format!r}: the sample format is not s16, s24, s32 or f32")
     index, dtype = _FORMATS[format]
     if isinstance(level, str):
-        # A command line holds ASCII without NUL: nothing else reads as a level.
-        reading = _puretone.level(level) if level.isascii() and "\0" not in level else None
-        if reading is None:
+        # A command line holds ASCII: nothing else reads as a level.
+        # As the program does, a string whose level the library refuses (out
+        # of range) is no level string at all.
+        reading = _level_text(level) if level.isascii() else None
+        if reading is None or _puretone.longest_frames((44100, 0) + reading + (1,)) == _ERROR_LEVEL:
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = reading
     else:
