@@ -1,10 +1,15 @@
 // The extension module puretone._puretone: the library's C API for the
 // package's Python functions (puretone/__init__.py), which take and check
-// the arguments and give the signatures and documentation. Here:
-//   check(frequency, start, count) -> None or (code, message)
-//   fill(frequency, start, out)    fills an int16 array in place
-//   wav_header(sample_count)       -> bytes, or ValueError
-// Values are those of the C API: a double and int64 indices.
+// the arguments and give the signatures and documentation. Here, with
+// `format` the tuple (rate, sample format, level kind, level, channels) of
+// puretone_format's fields:
+//   check(format, frequency, start, count) -> None or (code, message)
+//   fill(format, frequency, start, out)    fills out's frames in place
+//   wav_header(format, frame_count)        -> bytes, or ValueError
+//   longest_frames(format)                 -> int (or a negative code)
+// Values are those of the C API: a double, int64 indices, uint32 rate and
+// channels (the caller clamps larger values to the ends, which the library
+// refuses as it refuses the values themselves).
 //
 // fill works in chunks with the GIL released, and between chunks runs
 // Python's signal handlers: Ctrl-C raises KeyboardInterrupt within a chunk's
@@ -13,40 +18,64 @@
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <tuple>
 
 namespace py = pybind11;
 
 namespace {
 
-// About 3 ms of samples on one core of 2020s x86-64: short enough that a
-// signal is seen long before a person notices, long enough that the checks
-// cost nothing measurable.
-constexpr std::int64_t chunk_samples = std::int64_t{1} << 20;
+using format_fields = std::tuple<std::uint32_t, std::int32_t, std::int32_t, double, std::uint32_t>;
 
-py::object check(double frequency, std::int64_t start, std::int64_t count)
+puretone_format description(const format_fields& fields)
+{
+    puretone_format format = PURETONE_FORMAT_INIT;
+    std::tie(format.rate, format.sample_format, format.level_kind, format.level, format.channels) = fields;
+    return format;
+}
+
+// About 3 ms of frames on one core of 2020s x86-64: short enough that a
+// signal is seen long before a person notices, long enough that the checks
+// cost nothing measurable. The sine, not the channels, sets a frame's cost.
+constexpr std::int64_t chunk_frames = std::int64_t{1} << 20;
+
+py::object check(const format_fields& fields, double frequency, std::int64_t start, std::int64_t count)
 {
     // A NULL buffer has the library check everything but the buffer.
-    const int code = puretone_samples(frequency, start, count, nullptr);
+    const puretone_format format = description(fields);
+    const int code = puretone_frames(&format, frequency, start, count, nullptr);
     if (code == PURETONE_OK || code == PURETONE_ERROR_NULL)
         return py::none();
     return py::make_tuple(code, puretone_strerror(code));
 }
 
-// `out` has been checked by the caller (contiguous, writeable, native int16,
-// one dimension) and the window by check().
-void fill(double frequency, std::int64_t start, py::array_t<std::int16_t, 0> out)
+// The caller has checked the request with check() and `out` against the
+// format; what a wrong call from Python could overrun memory with is checked
+// again here.
+void fill(const format_fields& fields, double frequency, std::int64_t start, py::array out)
 {
-    std::int16_t* data = out.mutable_data();
+    const puretone_format format = description(fields);
+    const auto item = static_cast<py::ssize_t>(format.sample_format == PURETONE_FORMAT_S16 ? 2 : 4);
+    const py::ssize_t channels = format.channels;
+    const bool fits = (out.ndim() == 1 || (out.ndim() == 2 && out.shape(1) == channels))
+        && out.size() == out.shape(0) * channels && out.itemsize() == item
+        && (out.flags() & py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_) != 0
+        && (out.flags() & py::detail::npy_api::NPY_ARRAY_ALIGNED_) != 0;
+    if (!fits)
+        throw py::value_error("out does not match the format");
+    auto* data = static_cast<unsigned char*>(out.mutable_data());  // raises for a read-only array
     const std::int64_t count = out.shape(0);
+    const std::int64_t frame_bytes = item * channels;
     for (std::int64_t done = 0; done < count;) {
-        const std::int64_t n = std::min(chunk_samples, count - done);
+        const std::int64_t n = std::min(chunk_frames, count - done);
         int code = PURETONE_OK;
         {
             py::gil_scoped_release unlocked;
-            code = puretone_samples(frequency, start + done, n, data + done);
+            code = puretone_frames(&format, frequency, start + done, n, data + done * frame_bytes);
         }
         if (code != PURETONE_OK)  // checked before: not reached
             throw py::value_error(puretone_strerror(code));
@@ -56,13 +85,21 @@ void fill(double frequency, std::int64_t start, py::array_t<std::int16_t, 0> out
     }
 }
 
-py::bytes wav_header(std::int64_t sample_count)
+py::bytes wav_header(const format_fields& fields, std::int64_t frame_count)
 {
-    unsigned char header[44];
-    const int code = puretone_wav_header(sample_count, header);
+    const puretone_format format = description(fields);
+    unsigned char header[PURETONE_HEADER_MAX];
+    const int length = puretone_header_length(&format);
+    const int code = length < 0 ? length : puretone_header(&format, frame_count, header);
     if (code != PURETONE_OK)
         throw py::value_error(puretone_strerror(code));
-    return py::bytes(reinterpret_cast<const char*>(header), sizeof header);
+    return py::bytes(reinterpret_cast<const char*>(header), static_cast<std::size_t>(length));
+}
+
+std::int64_t longest_frames(const format_fields& fields)
+{
+    const puretone_format format = description(fields);
+    return puretone_longest_frames(&format);
 }
 
 }  // namespace
@@ -71,7 +108,8 @@ PYBIND11_MODULE(_puretone, module)
 {
     module.doc() = "The C API of libpuretone, for the puretone package.";
     module.attr("__version__") = puretone_version();
-    module.def("check", &check, py::arg("frequency"), py::arg("start"), py::arg("count"));
-    module.def("fill", &fill, py::arg("frequency"), py::arg("start"), py::arg("out").noconvert());
-    module.def("wav_header", &wav_header, py::arg("sample_count"));
+    module.def("check", &check, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("count"));
+    module.def("fill", &fill, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("out").noconvert());
+    module.def("wav_header", &wav_header, py::arg("format"), py::arg("frame_count"));
+    module.def("longest_frames", &longest_frames, py::arg("format"));
 }

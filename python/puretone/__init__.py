@@ -1,12 +1,28 @@
 """Exact sine tones as numpy arrays.
 
-The samples of a full-scale sine tone at 44100 samples a second, phase zero,
-as a correctly rounded sine gives them: the same on every machine, and bit
-for bit those the puretone program writes.
+The samples of a sine tone, phase zero, as a correctly rounded sine gives
+them: the same on every machine, and bit for bit those the puretone program
+writes. By default mono, 16-bit, 44100 frames a second, full scale; any rate
+from 1 to 768000 Hz, 16-, 24- or 32-bit or float samples, any level and 1 to
+8 channels on request, with the program's meaning (`--rate`, `--format`,
+`--level`, `--channels`). For frame i (from 0) of a tone at f Hz and rate R:
+
+    t = ((i / R) * f * 2) * pi     in double, rounded to nearest at each step
+    s = RN(sin t)                  the correctly rounded sine
+    s16, s24, s32: trunc(RN(P * s)), P the level's peak: 32767, 8388607 or
+                   2147483647 at full scale, the integer nearest that times
+                   the ratio or 10^(dB/20), computed exactly
+    f32:           RN32(RN(P * s)), P = 1 at full scale, the ratio, or
+                   RN(10^(dB/20))
+
+and each of a frame's channels holds the same sample.
 
     >>> import puretone
     >>> puretone.samples(440, 4, start=1)
     array([2052, 4097, 6126, 8130], dtype=int16)
+    >>> puretone.samples(1000, 2, start=1, rate=48000, format="f32", level="-6dB", channels=2)
+    array([[0.06541806, 0.06541806],
+           [0.1297168 , 0.1297168 ]], dtype=float32)
 
 Arguments are taken strictly. A count or an index is an integer (an int, a
 numpy integer, anything with __index__), a frequency a real number (an int,
@@ -14,11 +30,19 @@ a float, a numpy integer or float, anything with __float__ or __index__).
 bool, strings and complex numbers, numpy's too, raise TypeError, and a float
 is never truncated into a count. Values out of range raise ValueError with
 the library's message and the value passed. An exception raised by an
-argument's own __index__ or __float__ passes through unchanged.
+argument's own __index__ or __float__ passes through unchanged. A rate and
+a channel count are integers, a format one of the strings "s16", "s24",
+"s32" and "f32", and a level a real number (a ratio of full scale, from 0
+to 1) or a string as the program reads it: "full", a ratio such as "0.5",
+or dBFS of at most 0 such as "-18dB" or "-20.5dBFS".
 """
+import decimal
+import math
 import numbers
 import operator
-from typing import Optional, SupportsFloat, SupportsIndex
+import re
+from fractions import Fraction
+from typing import Optional, SupportsFloat, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -28,8 +52,19 @@ from . import _puretone
 __version__: str = _puretone.__version__
 __all__ = ["__version__", "samples", "tone", "wav_header"]
 
-SAMPLES_PER_SECOND = 44100
+SAMPLES_PER_SECOND = 44100  # the default rate
 _INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
+_UINT32_MAX = 2**32 - 1
+
+# Each format's index in the C API and the dtype of its samples; s24 values
+# lie in -8388607 .. 8388607, in int32.
+_FORMATS = {"s16": (0, np.int16), "s24": (1, np.int32), "s32": (2, np.int32), "f32": (3, np.float32)}
+_LEVEL_FULL = 0  # the C API's PURETONE_LEVEL_FULL
+_LEVEL_RATIO = 1  # the C API's PURETONE_LEVEL_RATIO
+_LEVEL_DBFS = 2  # the C API's PURETONE_LEVEL_DBFS
+_ERROR_RATE, _ERROR_LEVEL, _ERROR_CHANNELS, _ERROR_ANGLE = -8, -10, -11, -12
+_LEVEL_FORMS = "full, a ratio from 0 to 1, or dBFS of at most 0 such as -18dB"
+Samples = npt.NDArray[Union[np.int16, np.int32, np.float32]]
 
 
 def _refused(value) -> bool:
@@ -48,10 +83,10 @@ def _integer(value, name: str) -> int:
     return operator.index(value)
 
 
-def _real(value, name: str) -> float:
+def _real(value, name: str, what: str = "a real number") -> float:
     kind = type(value)
     if _refused(value) or not (hasattr(kind, "__float__") or hasattr(kind, "__index__")):
-        raise TypeError(f"{name} must be a real number, not {kind.__name__}")
+        raise TypeError(f"{name} must be {what}, not {kind.__name__}")
     if hasattr(kind, "__float__") and not isinstance(value, numbers.Integral):
         return float(value)
     whole = operator.index(value)
@@ -64,24 +99,106 @@ def _int64(value: int) -> int:
     return min(max(value, _INT64_MIN), _INT64_MAX)
 
 
-def _check(frequency: float, start: int, count: int, passed: str) -> None:
+def _uint32(value: int) -> int:
+    """value, or the end of uint32 it lies beyond: the library refuses both."""
+    return min(max(value, 0), _UINT32_MAX)
+
+
+def _seconds(value) -> Union[int, Fraction]:
+    """A duration exactly as passed: an int, or the Fraction of a float's,
+    a Decimal's or a Rational's own value."""
+    kind = type(value)
+    if _refused(value) or not (hasattr(kind, "__float__") or hasattr(kind, "__index__")):
+        raise TypeError(f"seconds must be a real number, not {kind.__name__}")
+    if not hasattr(kind, "__float__") or isinstance(value, numbers.Integral):
+        return operator.index(value)
+    exact = value if isinstance(value, (numbers.Rational, decimal.Decimal)) else float(value)
+    if not (exact.is_finite() if isinstance(exact, decimal.Decimal) else math.isfinite(exact)):
+        raise ValueError(f"seconds={value!r}: the duration is not a finite number")
+    return Fraction(exact)
+
+
+# A number as the program reads one with strtod in the C locale: a sign,
+# then decimal digits with a point and an exponent, or hexadecimal digits
+# with a binary exponent; no white space, no "inf" or "nan".
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
+                     r"|0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)(?:[pP][+-]?[0-9]+)?)")
+
+
+def _level_text(text: str) -> Optional[Tuple[int, float]]:
+    """(level kind, level) as the program reads --level, or None: "full",
+    then a number with "dBFS" or "dB" after it, then a bare ratio. Both
+    decimal and hexadecimal numbers round to the nearest double, as strtod
+    does; the range is the library's to check."""
+    if text == "full":
+        return _LEVEL_FULL, 0.0
+    for suffix, kind in (("dBFS", _LEVEL_DBFS), ("dB", _LEVEL_DBFS), ("", _LEVEL_RATIO)):
+        digits = text[: len(text) - len(suffix)]
+        if not text.endswith(suffix) or not _NUMBER.fullmatch(digits):
+            continue
+        try:
+            value = float.fromhex(digits) if "x" in digits.lower() else float(digits)
+        except OverflowError:  # a hexadecimal number beyond the doubles
+            return None
+        return (kind, value) if math.isfinite(value) else None
+    return None
+
+
+def _format(rate, format, level, channels) -> Tuple[tuple, type]:
+    """The C API's format fields and the samples' dtype; TypeError or
+    ValueError for a value the library cannot take as it is."""
+    hz = _integer(rate, "rate")
+    if not isinstance(format, str):
+        raise TypeError(f"format must be a string, not {type(format).__name__}")
+    if format not in _FORMATS:
+        raise ValueError(f"format={format!r}: the sample format is not s16, s24, s32 or f32")
+    index, dtype = _FORMATS[format]
+    if isinstance(level, str):
+        # A command line holds ASCII: nothing else reads as a level.
+        # As the program does, a string whose level the library refuses (out
+        # of range) is no level string at all.
+        reading = _level_text(level) if level.isascii() else None
+        if reading is None or _puretone.longest_frames((44100, 0) + reading + (1,)) == _ERROR_LEVEL:
+            raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
+        kind, value = reading
+    else:
+        kind, value = _LEVEL_RATIO, _real(level, "level", "a real number or a string")
+    return (_uint32(hz), index, kind, value, _uint32(_integer(channels, "channels"))), dtype
+
+
+def _check(fields: tuple, frequency: float, start: int, count: int, passed: str, rate, level, channels) -> None:
     """ValueError, naming what was passed, unless the library takes the window."""
-    refusal = _puretone.check(frequency, _int64(start), _int64(count))
+    refusal = _puretone.check(fields, frequency, _int64(start), _int64(count))
     if refusal is not None:
-        raise ValueError(f"{passed}: {refusal[1]}")
+        code, message = refusal
+        named = {_ERROR_RATE: f"rate={operator.index(rate)}", _ERROR_LEVEL: f"level={level!r}",
+                 _ERROR_CHANNELS: f"channels={operator.index(channels)}",
+                 _ERROR_ANGLE: f"{passed}, rate={fields[0]}"}.get(code, passed)
+        raise ValueError(f"{named}: {message}")
 
 
-def _output(out, count: int) -> np.ndarray:
-    """out, checked to be what the samples go into as they are."""
+def _output(out, count: int, channels: int, dtype: type) -> np.ndarray:
+    """out, checked to be what the frames go into as they are."""
+    shape = (count,) if channels == 1 else (count, channels)
     if not isinstance(out, np.ndarray):
         raise TypeError(f"out must be a numpy.ndarray, not {type(out).__name__}")
-    if out.dtype != np.dtype(np.int16) or not out.dtype.isnative:
-        raise TypeError(f"out must have dtype int16 in native byte order, not {out.dtype}")
-    if out.shape != (count,):
-        raise ValueError(f"out must have shape ({count},), not {out.shape}")
-    if not out.flags.c_contiguous or not out.flags.writeable:
-        raise ValueError("out must be contiguous and writeable")
+    if out.dtype != np.dtype(dtype) or not out.dtype.isnative:
+        raise TypeError(f"out must have dtype {np.dtype(dtype)} in native byte order, not {out.dtype}")
+    if out.shape != shape:
+        raise ValueError(f"out must have shape {shape}, not {out.shape}")
+    if not out.flags.c_contiguous or not out.flags.aligned or not out.flags.writeable:
+        raise ValueError("out must be contiguous, aligned and writeable")
     return out
+
+
+def _frames(fields: tuple, dtype: type, frequency: float, start: int, count: int, out) -> Samples:
+    channels = fields[4]
+    if out is None:
+        array = np.empty((count,) if channels == 1 else (count, channels), dtype=dtype)
+    else:
+        array = _output(out, count, channels, dtype)
+    _puretone.fill(fields, frequency, start, array)
+    return array
 
 
 def samples(
@@ -89,57 +206,107 @@ def samples(
     count: SupportsIndex,
     start: SupportsIndex = 0,
     *,
-    out: Optional[npt.NDArray[np.int16]] = None,
-) -> npt.NDArray[np.int16]:
-    """Samples start .. start+count-1 of the full-scale tone at `frequency` Hz.
+    rate: SupportsIndex = SAMPLES_PER_SECOND,
+    format: str = "s16",
+    level: Union[SupportsFloat, str] = 1.0,
+    channels: SupportsIndex = 1,
+    out: Optional[Samples] = None,
+) -> Samples:
+    """Frames start .. start+count-1 of the tone at `frequency` Hz.
 
-    44100 samples a second, phase zero: int16, shape (count,), bit for bit
-    those the program writes at those indices.
+    Phase zero, bit for bit the frames the program writes at those indices
+    with the same options: int16 for "s16", int32 for "s24" (24-bit values)
+    and "s32", float32 for "f32"; shape (count,) for one channel and
+    (count, channels) for more, each channel of a frame the same sample.
 
     frequency: a real number, finite, |frequency| <= 2**31 (whole or not).
     count, start: integers >= 0, with start + count <= 2**31.
-    out: an int16 array of shape (count,), contiguous and writeable, to fill
-         and return instead of a new one.
+    rate: frames a second, an integer from 1 to 768000.
+    format: "s16", "s24", "s32" or "f32".
+    level: a ratio of full scale from 0 to 1, as a real number; or a string
+           as the program reads --level: "full", a ratio such as "0.5", or
+           dBFS of at most 0 such as "-18dB" or "-20dBFS".
+    channels: an integer from 1 to 8.
+    out: an array of the dtype and shape above, contiguous, aligned and
+         writeable, to fill and return instead of a new one.
 
-    Raises ValueError for values out of range, TypeError for a wrong type.
-    The samples are made with the GIL released, in chunks; Ctrl-C between
-    them raises KeyboardInterrupt, and out is then filled only in part.
+    Raises ValueError for values out of range (or a window whose angles lie
+    beyond the exact reduction's domain: low rates, huge frequencies, far
+    windows), TypeError for a wrong type. The frames are made with the GIL
+    released, in chunks; Ctrl-C between them raises KeyboardInterrupt, and
+    out is then filled only in part.
     """
     hz = _real(frequency, "frequency")
     n = _integer(count, "count")
     first = _integer(start, "start")
-    _check(hz, first, n, f"frequency={frequency!r}, count={n}, start={first}")
-    array = np.empty(n, dtype=np.int16) if out is None else _output(out, n)
-    _puretone.fill(hz, first, array)
-    return array
+    fields, dtype = _format(rate, format, level, channels)
+    _check(fields, hz, first, n, f"frequency={frequency!r}, count={n}, start={first}", rate, level, channels)
+    return _frames(fields, dtype, hz, first, n, out)
 
 
-def tone(frequency: SupportsFloat = 440, seconds: SupportsIndex = 10) -> npt.NDArray[np.int16]:
-    """A whole tone, as the program writes it: seconds * 44100 int16 samples from index 0.
+def tone(
+    frequency: SupportsFloat = 440,
+    seconds: Union[SupportsFloat, SupportsIndex] = 10,
+    *,
+    rate: SupportsIndex = SAMPLES_PER_SECOND,
+    format: str = "s16",
+    level: Union[SupportsFloat, str] = 1.0,
+    channels: SupportsIndex = 1,
+) -> Samples:
+    """A whole tone from frame 0, as samples() gives it.
 
-    frequency: as for samples(). seconds: a whole number from 0 to 48695.
+    seconds: a real number >= 0 (an int, a float, a Fraction, a Decimal, a
+    numpy number). The tone has the whole number of frames nearest to
+    seconds * rate, computed exactly from the value passed (a float's own
+    binary value), ties to the even one: seconds=1/3 at 48000 Hz gives
+    16000 frames, though the float 1/3 is a little less than a third.
+    Whole seconds give seconds * rate frames: 48695 s at 44100 Hz fit.
+
+    frequency, rate, format, level, channels: as for samples().
 
     Raises ValueError for values out of range, TypeError for a wrong type.
     """
     hz = _real(frequency, "frequency")
-    whole_seconds = _integer(seconds, "seconds")
-    count = whole_seconds * SAMPLES_PER_SECOND
-    _check(hz, 0, count, f"frequency={frequency!r}, seconds={whole_seconds}")
-    array = np.empty(count, dtype=np.int16)
-    _puretone.fill(hz, 0, array)
-    return array
+    duration = _seconds(seconds)
+    shown = f"frequency={frequency!r}, seconds={duration if isinstance(duration, int) else seconds!r}"
+    if duration < 0:
+        raise ValueError(f"{shown}: the duration is negative")
+    fields, dtype = _format(rate, format, level, channels)
+    # An invalid rate gives some count here; the library refuses the rate first.
+    count = round(duration * operator.index(rate))
+    _check(fields, hz, 0, count, shown, rate, level, channels)
+    return _frames(fields, dtype, hz, 0, count, None)
 
 
-def wav_header(sample_count: SupportsIndex) -> bytes:
-    """The 44-byte header of a mono, 16-bit, 44100 Hz WAV file of sample_count samples.
+def wav_header(
+    sample_count: SupportsIndex,
+    *,
+    rate: SupportsIndex = SAMPLES_PER_SECOND,
+    format: str = "s16",
+    level: Union[SupportsFloat, str] = 1.0,
+    channels: SupportsIndex = 1,
+) -> bytes:
+    """The header of a WAV file of sample_count frames, as the program writes it.
 
-    As the program writes it: 0 <= sample_count <= 2147483629 (the most
-    whose sizes fit the RIFF fields).
+    By default the 44-byte header of a mono, 16-bit, 44100 Hz file. s16 with
+    1 or 2 channels is the 44-byte PCM header at any rate; f32 with 1 or 2
+    channels IEEE float with a fact chunk; all else WAVE_FORMAT_EXTENSIBLE
+    (58, 68 or 80 bytes). The file is the header, then the frames
+    little-endian (s24 in 3 bytes each), then one zero byte when their size
+    is odd. rate, format, level and channels as for samples(); the level
+    is checked but does not enter the header.
 
-    Raises ValueError for a count out of range, TypeError for a non-integer.
+    sample_count: the number of frames, 0 to the most whose sizes fit the
+    RIFF fields (2147483629 by default); the message of a longer one names
+    the most.
+
+    Raises ValueError for values out of range, TypeError for a wrong type.
     """
     n = _integer(sample_count, "sample_count")
+    fields, _ = _format(rate, format, level, channels)
+    _check(fields, 0.0, 0, 0, f"sample_count={n}", rate, level, channels)
     try:
-        return _puretone.wav_header(_int64(n))
+        return _puretone.wav_header(fields, _int64(n))
     except ValueError as error:
-        raise ValueError(f"sample_count={n}: {error}") from None
+        longest = _puretone.longest_frames(fields)
+        raise ValueError(f"sample_count={n}: {error} (at most {longest} frames in this format)") from None

@@ -4,6 +4,8 @@ Run by CTest with PYTHONPATH at the built package, PURETONE_BINARY the
 program and PURETONE_LIBRARY the shared library (absent for a static one).
 """
 import ctypes
+import decimal
+import fractions
 import inspect
 import os
 import pydoc
@@ -12,6 +14,7 @@ import subprocess
 import sys
 import threading
 import time
+import wave
 
 import numpy as np
 import pytest
@@ -21,21 +24,105 @@ import puretone
 PROGRAM = os.environ["PURETONE_BINARY"]
 
 
-def program_file(tmp_path, frequency, seconds):
+def program_file(tmp_path, frequency, seconds, options={}):
     path = tmp_path / "tone.wav"
-    subprocess.run([PROGRAM, str(path), str(frequency), str(seconds)], check=True)
+    flags = [f"--{name}={value}" for name, value in options.items()]
+    subprocess.run([PROGRAM, *flags, str(path), str(frequency), str(seconds)], check=True)
     return path.read_bytes()
 
 
+def module_file(frames, options={}):
+    """The WAV file of these frames: header, little-endian frames (s24 in the
+    low 3 bytes of each int32), a pad byte when their size is odd."""
+    data = frames.astype(frames.dtype.newbyteorder("<")).tobytes()
+    if options.get("format") == "s24":
+        data = b"".join(data[k : k + 3] for k in range(0, len(data), 4))
+    return puretone.wav_header(frames.shape[0], **options) + data + b"\0" * (len(data) % 2)
+
+
 @pytest.mark.parametrize(
-    "frequency, seconds",
-    [(440, 2), (11025, 1), (-3675, 1), (1000003, 1), (2147483647, 1), (-2147483648, 1), (0, 1), (440, 0)],
+    "frequency, seconds, options",
+    [
+        (440, 2, {}), (11025, 1, {}), (-3675, 1, {}), (1000003, 1, {}), (2147483647, 1, {}), (-2147483648, 1, {}),
+        (0, 1, {}), (440, 0, {}),
+        (1000, 1, {"rate": 48000, "format": "s24", "level": "-18dB", "channels": 2}),
+        (1000, 1, {"rate": 96000, "format": "f32", "level": 0.5}),
+        (3999, 1, {"rate": 8000, "format": "s32", "channels": 3}),
+        (-440, 1, {"rate": 48000, "level": 0.3, "channels": 2}),
+        (440, 1, {"rate": 1, "format": "s24"}),  # 3 bytes of frames: a pad byte
+        (440, 1, {"rate": 22050, "format": "f32", "level": "-20.5dBFS", "channels": 8}),
+    ],
 )
-def test_tone_and_header_are_the_program_file(tmp_path, frequency, seconds):
-    tone = puretone.tone(frequency, seconds)
-    assert tone.dtype == np.int16 and tone.shape == (seconds * 44100,)
-    made = puretone.wav_header(tone.size) + tone.astype("<i2").tobytes()
-    assert made == program_file(tmp_path, frequency, seconds)
+def test_tone_and_header_are_the_program_file(tmp_path, frequency, seconds, options):
+    tone = puretone.tone(frequency, seconds, **options)
+    assert tone.shape[0] == seconds * options.get("rate", 44100)
+    assert module_file(tone, options) == program_file(tmp_path, frequency, seconds, options)
+
+
+@pytest.mark.parametrize(
+    "rate, format, channels",
+    [(48000, "s16", 2), (8000, "s16", 1), (48000, "s24", 2), (44100, "s32", 1), (96000, "f32", 1), (44100, "s16", 3)],
+)
+def test_pythons_wave_reads_the_pcm_files(tmp_path, rate, format, channels):
+    options = {"rate": rate, "format": format, "channels": channels}
+    frames = puretone.samples(1000, 100, **options)
+    path = tmp_path / "tone.wav"
+    path.write_bytes(module_file(frames, options))
+    # The 44-byte PCM header of s16 in 1 or 2 channels; all else is
+    # WAVE_FORMAT_EXTENSIBLE, which wave reads from Python 3.12, for PCM.
+    pcm = format == "s16" and channels <= 2
+    if not (pcm or (sys.version_info >= (3, 12) and format != "f32")):
+        with pytest.raises(wave.Error):
+            wave.open(str(path), "rb")
+        return
+    with wave.open(str(path), "rb") as reader:
+        assert (reader.getframerate(), reader.getnchannels(), reader.getnframes()) == (rate, channels, 100)
+        width = reader.getsampwidth()
+        data = reader.readframes(100)
+    wide = np.frombuffer(data, np.uint8).reshape(-1, width)
+    values = np.pad(wide, ((0, 0), (4 - width, 0))).view("<i4").ravel() >> (8 * (4 - width))
+    np.testing.assert_array_equal(values, frames.ravel())
+
+
+@pytest.mark.parametrize(
+    "format, channels, dtype, peak, sin_pi",
+    [("s16", 1, np.int16, 32767, 0), ("s24", 2, np.int32, 8388607, 0), ("s32", 8, np.int32, 2147483647, 0),
+     ("f32", 1, np.float32, 1, np.float32(1.2246467991473532e-16)), ("f32", 3, np.float32, 1, np.float32(1.2246467991473532e-16))],
+)
+def test_dtype_shape_and_full_scale_of_each_format(format, channels, dtype, peak, sin_pi):
+    # At 4 frames a second, 1 Hz: sin 0, sin pi/2 = 1, RN(sin pi) ~ 1.2e-16, -1.
+    frames = puretone.samples(1, 4, rate=4, format=format, channels=channels)
+    assert frames.dtype == dtype and frames.shape == ((4,) if channels == 1 else (4, channels))
+    expected = np.array([[0], [peak], [sin_pi], [-peak]], dtype=dtype)
+    np.testing.assert_array_equal(frames.reshape(4, -1), np.repeat(expected, channels, 1))
+    out = np.full(frames.shape, 7, dtype=dtype)
+    assert puretone.samples(1, 4, rate=4, format=format, channels=channels, out=out) is out
+    np.testing.assert_array_equal(out, frames)
+
+
+@pytest.mark.parametrize(
+    "seconds, rate, frames",
+    [
+        (1 / 3, 48000, 16000),  # the float is a little under 1/3: nearest, not floor
+        (0.25, 2, 0), (0.75, 2, 2),  # ties to even
+        (fractions.Fraction(1, 3), 3, 1), (decimal.Decimal("0.1"), 44100, 4410), (1.5, 44100, 66150),
+        (np.float32(0.5), 8000, 4000), (np.int64(2), 48000, 96000), (1e-300, 768000, 0),
+    ],
+)
+def test_tone_has_the_nearest_whole_number_of_frames(seconds, rate, frames):
+    assert puretone.tone(440, seconds, rate=rate).shape == (frames,)
+
+
+@pytest.mark.parametrize(
+    "string, same",
+    [("full", 1.0), ("1", 1), ("0.5", 0.5), ("0x1p-1", 0.5), ("5e-1", 0.5), ("-6dB", 10 ** (-6 / 20)),
+     ("-6dBFS", "-6dB"), ("-0dB", "full"), ("0", 0.0)],
+)
+def test_a_level_string_is_the_programs(tmp_path, string, same):
+    made = puretone.samples(1000, 64, rate=48000, format="f32", level=string)
+    np.testing.assert_array_equal(made, puretone.samples(1000, 64, rate=48000, format="f32", level=same))
+    assert puretone.samples(1000, 64, format="s24", level=string).tobytes() == (
+        puretone.samples(1000, 64, format="s24", level=same).tobytes())
 
 
 @pytest.mark.parametrize(
@@ -76,9 +163,37 @@ def test_a_window_is_the_slice_of_the_whole_tone_and_out_is_filled_in_place():
         (lambda: puretone.tone(440, -1), "seconds=-1: "),
         (lambda: puretone.tone(440, 2**100), "seconds=1267650600228229401496703205376: "),
         (lambda: puretone.samples(1e300, 1), r"frequency=1e\+300\b"),
-        (lambda: puretone.wav_header(2147483630), "sample count"),
+        (lambda: puretone.wav_header(2147483630), r"sample_count=2147483630: .*\(at most 2147483629 frames"),
+        (lambda: puretone.wav_header(2**30, format="s32", channels=8), r"\(at most 134217726 frames"),
         (lambda: puretone.samples(440, 3, out=np.zeros(4, dtype=np.int16)), "shape"),
         (lambda: puretone.samples(440, 3, out=np.zeros(6, dtype=np.int16)[::2]), "contiguous"),
+        (lambda: puretone.samples(440, 3, channels=2, out=np.zeros(3, dtype=np.int16)), r"shape \(3, 2\)"),
+        (lambda: puretone.samples(440, 3, out=np.frombuffer(bytearray(7), np.int16, 3, 1)), "aligned"),
+        (lambda: puretone.samples(440, 1, rate=0), "^rate=0: the rate"),
+        (lambda: puretone.samples(440, 1, rate=768001), "^rate=768001: "),
+        (lambda: puretone.samples(440, 1, rate=-48000), "^rate=-48000: "),
+        (lambda: puretone.tone(440, 1, rate=2**40), "^rate=1099511627776: "),
+        (lambda: puretone.wav_header(1, rate=0), "^rate=0: "),
+        (lambda: puretone.samples(440, 1, format="s8"), "^format='s8': "),
+        (lambda: puretone.samples(440, 1, format="S16"), "^format='S16': "),
+        (lambda: puretone.samples(440, 1, level=1.5), "^level=1.5: the level"),
+        (lambda: puretone.samples(440, 1, level=-0.25), "^level=-0.25: "),
+        (lambda: puretone.samples(440, 1, level=float("nan")), "^level=nan: "),
+        (lambda: puretone.samples(440, 1, level="+1dB"), r"^level='\+1dB' is not valid"),
+        (lambda: puretone.samples(440, 1, level="1.5"), "^level='1.5' is not valid"),
+        (lambda: puretone.samples(440, 1, level="loud"), "^level='loud' is not valid"),
+        (lambda: puretone.samples(440, 1, level=" 0.5"), "^level=' 0.5' is not valid"),
+        (lambda: puretone.samples(440, 1, level="0.5\0"), "is not valid"),
+        (lambda: puretone.samples(440, 1, level="-infdB"), "is not valid"),
+        (lambda: puretone.samples(440, 1, level="½"), "is not valid"),
+        (lambda: puretone.wav_header(1, level="-18"), "^level='-18' is not valid"),
+        (lambda: puretone.samples(440, 1, channels=0), "^channels=0: the channel"),
+        (lambda: puretone.samples(440, 1, channels=9), "^channels=9: "),
+        (lambda: puretone.samples(2**31, 1, 2**31 - 1, rate=1), r"start=2147483647, rate=1: an angle"),
+        (lambda: puretone.tone(440, -0.5), r"^frequency=440, seconds=-0.5: "),
+        (lambda: puretone.tone(440, float("inf")), "^seconds=inf: the duration is not a finite"),
+        (lambda: puretone.tone(440, decimal.Decimal("NaN")), "seconds=Decimal"),
+        (lambda: puretone.tone(440, 1e300), "past index"),
     ],
 )
 def test_bad_values_raise_value_error_with_the_library_message(call, message):
@@ -92,7 +207,18 @@ def test_bad_values_raise_value_error_with_the_library_message(call, message):
         lambda: puretone.samples("440", 1),
         lambda: puretone.samples(440, 1.0),
         lambda: puretone.samples(440, 1, np.float64(2)),
-        lambda: puretone.tone(440, 1.5),
+        lambda: puretone.tone(440, "1.5"),
+        lambda: puretone.tone(440, 1.5j),
+        lambda: puretone.samples(440, 1, rate=48000.0),
+        lambda: puretone.samples(440, 1, channels=np.float64(2)),
+        lambda: puretone.samples(440, 1, format=16),
+        lambda: puretone.samples(440, 1, format=b"s16"),
+        lambda: puretone.samples(440, 1, level=b"full"),
+        lambda: puretone.samples(440, 1, level=True),
+        lambda: puretone.samples(440, 1, level=0.5j),
+        lambda: puretone.wav_header(44, format=None),
+        lambda: puretone.samples(440, 2, format="s24", out=np.zeros(2, dtype=np.int16)),
+        lambda: puretone.samples(440, 2, format="f32", out=np.zeros(2, dtype=np.float64)),
         lambda: puretone.wav_header("44"),
         lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=np.int32)),
         lambda: puretone.samples(440, 2, out=np.zeros(2, dtype=">i2")),
@@ -136,6 +262,9 @@ class Raising:
         lambda raising: puretone.samples(raising, 4),
         lambda raising: puretone.tone(440, raising),
         lambda raising: puretone.wav_header(raising),
+        lambda raising: puretone.samples(440, 1, rate=raising),
+        lambda raising: puretone.samples(440, 1, level=raising),
+        lambda raising: puretone.tone(440, 1, channels=raising),
     ],
 )
 @pytest.mark.parametrize("error", [KeyboardInterrupt, ZeroDivisionError, OverflowError])
@@ -148,9 +277,13 @@ def test_an_arguments_own_exception_passes_through_unchanged(call, error):
 @pytest.mark.parametrize(
     "function, parameters",
     [
-        (puretone.samples, "(frequency: SupportsFloat, count: SupportsIndex, start: SupportsIndex = 0, *, out:"),
-        (puretone.tone, "(frequency: SupportsFloat = 440, seconds: SupportsIndex = 10)"),
-        (puretone.wav_header, "(sample_count: SupportsIndex) -> bytes"),
+        (puretone.samples, "(frequency: SupportsFloat, count: SupportsIndex, start: SupportsIndex = 0, *, "
+                           "rate: SupportsIndex = 44100, format: str = 's16', level: Union[SupportsFloat, str] = 1.0, "
+                           "channels: SupportsIndex = 1, out:"),
+        (puretone.tone, "(frequency: SupportsFloat = 440, seconds: Union[SupportsFloat, SupportsIndex] = 10, *, "
+                        "rate: SupportsIndex = 44100, format: str = 's16'"),
+        (puretone.wav_header, "(sample_count: SupportsIndex, *, rate: SupportsIndex = 44100, format: str = 's16', "
+                              "level: Union[SupportsFloat, str] = 1.0, channels: SupportsIndex = 1) -> bytes"),
     ],
 )
 def test_signatures_and_help_name_the_parameters_and_types(function, parameters):
