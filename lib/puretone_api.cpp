@@ -58,9 +58,22 @@ void fill_frames(const puretone::tone_format& format, double frequency, std::int
 
 // The calls below, as they run inside the default floating-point
 // environment: the exported functions enter it, whatever the caller set,
-// and hand the caller's back (the level's MPFR bounds and the angle check
-// use doubles too).
-int unguarded_frames(const puretone_format* description, double frequency, int64_t start, int64_t count, void* out)
+// and hand the caller's back (the checks, the level's MPFR bounds and the
+// angle check use doubles too). Not inlined, so that their operations on
+// doubles stay inside.
+[[gnu::noinline]] int unguarded_samples(double frequency, int64_t start, int64_t count, int16_t* out)
+{
+    if (const int code = check_window(frequency, start, count))
+        return code;
+    if (out == nullptr && count > 0)
+        return PURETONE_ERROR_NULL;
+    if (count > 0)
+        puretone::sine_samples(static_cast<std::int32_t>(start), frequency,
+                               std::span(out, static_cast<std::size_t>(count)));
+    return PURETONE_OK;
+}
+
+[[gnu::noinline]] int unguarded_frames(const puretone_format* description, double frequency, int64_t start, int64_t count, void* out)
 {
     puretone::tone_format format;
     if (const int code = puretone::read_format(description, format))
@@ -93,7 +106,7 @@ int unguarded_frames(const puretone_format* description, double frequency, int64
     return PURETONE_OK;
 }
 
-int unguarded_header_length(const puretone_format* description)
+[[gnu::noinline]] int unguarded_header_length(const puretone_format* description)
 {
     puretone::tone_format format;
     if (const int code = puretone::read_format(description, format))
@@ -101,7 +114,7 @@ int unguarded_header_length(const puretone_format* description)
     return static_cast<int>(puretone::header_length(format));
 }
 
-int64_t unguarded_longest_frames(const puretone_format* description)
+[[gnu::noinline]] int64_t unguarded_longest_frames(const puretone_format* description)
 {
     puretone::tone_format format;
     if (const int code = puretone::read_format(description, format))
@@ -109,7 +122,7 @@ int64_t unguarded_longest_frames(const puretone_format* description)
     return puretone::longest_frames(format);
 }
 
-int unguarded_header(const puretone_format* description, int64_t frame_count, unsigned char* header)
+[[gnu::noinline]] int unguarded_header(const puretone_format* description, int64_t frame_count, unsigned char* header)
 {
     puretone::tone_format format;
     if (const int code = puretone::read_format(description, format))
@@ -128,19 +141,7 @@ extern "C" {
 
 int puretone_samples(double frequency, int64_t start, int64_t count, int16_t* out)
 {
-    if (const int code = check_window(frequency, start, count))
-        return code;
-    if (out == nullptr && count > 0)
-        return PURETONE_ERROR_NULL;
-    if (count > 0) {
-        // The samples are those of round to nearest with no traps, whatever
-        // the caller's mode, traps or flags; the caller gets them back.
-        const puretone::saved_environment saved = puretone::enter_default_environment();
-        puretone::sine_samples(static_cast<std::int32_t>(start), frequency,
-                               std::span(out, static_cast<std::size_t>(count)));
-        puretone::leave_default_environment(saved);
-    }
-    return PURETONE_OK;
+    return puretone::in_default_environment([&] { return unguarded_samples(frequency, start, count, out); });
 }
 
 int puretone_frames(const puretone_format* description, double frequency, int64_t start, int64_t count, void* out)
