@@ -284,6 +284,18 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
         return std::nullopt;
     }
     request.path = argv[k];
+    // Options go before the file. An option that takes a value, after it,
+    // would otherwise be read as a number, as atoi reads one ("--rate" as
+    // 0 Hz, its value as the duration): a silent, wrong tone. A negative
+    // frequency is no option: "-440" matches none. Other words stay
+    // numbers, as they always were ("--help" there is 0 Hz).
+    for (int later = k + 1; later < argc; ++later) {
+        if (match_value_option(argv[later])) {
+            std::fprintf(stderr, "puretone: '%s' comes after the file; options go before it\n",
+                         printable(argv[later]).c_str());
+            return std::nullopt;
+        }
+    }
     const int numbers = argc - k - 1;
     if (numbers >= 1) {
         const auto frequency = leading_integer(argv[k + 1]);

@@ -569,6 +569,8 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         {{"--channels", "0"}, {}, true, "'0'"},
         {{"-c", "9"}, {}, true, "'9'"},
         {{"-r", "48000"}, {}, false, "no wav file"},
+        {{}, {"--rate", "8000"}, true, "'--rate' comes after the file"},
+        {{}, {"440", "1", "-c2"}, true, "'-c2' comes after the file"},
         {{"--format", "f32", "-c", "8", "-r", "768000"}, {"440", "175"}, true, "0 to 174 seconds"},
         {{"-r", "1"}, {"2147483647", "1000000"}, true, "8.8e14"},
     };
