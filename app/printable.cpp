@@ -45,30 +45,45 @@ std::size_t utf8_length(std::string_view text, std::size_t at)
     return length;
 }
 
-// The code point of a valid 2- or 3-byte sequence.
+// The code point of a valid sequence of 2 to 4 bytes.
 char32_t code_point(std::string_view text, std::size_t at, std::size_t length)
 {
     const auto byte = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(text[at + k])); };
-    if (length == 2)
-        return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
-    return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    char32_t point = byte(0) & (0x7F >> length);  // the lead byte's payload
+    for (std::size_t k = 1; k < length; ++k)
+        point = point << 6 | (byte(k) & 0x3F);
+    return point;
 }
 
-// Valid, but they break the line or turn the text around: the line and
-// paragraph separators, and the bidirectional marks, embeddings, overrides
-// and isolates (U+202E shows "wav.exe" for "exe.vaw"), the Arabic letter
-// mark (U+061C) among them.
-bool moves_text(char32_t c)
+// Valid, but they break the line, turn the text around, or show nothing at
+// all, so that two different names would print alike: the line and
+// paragraph separators; the bidirectional marks, embeddings, overrides and
+// isolates (U+202E shows "wav.exe" for "exe.vaw"), the Arabic letter mark
+// among them; and the other characters that are invisible by default (the
+// soft hyphen, zero-width spaces and joiners, the word joiner and invisible
+// operators, fillers, variation selectors, the byte-order mark, the
+// interlinear annotation marks, musical formatting and the tags).
+bool hides_text(char32_t c)
 {
-    return c == 0x061C || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
-        || (c >= 0x2066 && c <= 0x2069);
+    constexpr struct {
+        char32_t first, last;
+    } ranges[] = {{0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+                  {0x180B, 0x180F}, {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+                  {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFFB}, {0x1BCA0, 0x1BCA3},
+                  {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
+    for (const auto& range : ranges)
+        if (c >= range.first && c <= range.last)
+            return true;
+    return false;
 }
 
+// \u{XXXX}, with five or six digits where the code point needs them.
 void append_code_point(std::string& out, char32_t c)
 {
     const char* digits = "0123456789ABCDEF";
     out += "\\u{";
-    for (int shift = 12; shift >= 0; shift -= 4)
+    const int top = c > 0xFFFFF ? 20 : c > 0xFFFF ? 16 : 12;
+    for (int shift = top; shift >= 0; shift -= 4)
         out += digits[(c >> shift) & 0xF];
     out += '}';
 }
@@ -102,7 +117,7 @@ std::string printable(std::string_view text)
             ++at;
             continue;
         }
-        if (const char32_t point = length <= 3 ? code_point(text, at, length) : 0; moves_text(point)) {
+        if (const char32_t point = code_point(text, at, length); hides_text(point)) {
             append_code_point(out, point);
             at += length;
             continue;

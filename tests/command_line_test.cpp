@@ -1094,6 +1094,9 @@ TEST(printable, escapes_what_would_break_the_line_or_drive_the_terminal)
         {"\xe2\x81\xa9\xe2\x80\x8e", "\\u{2069}\\u{200E}"},
         {"\xe2\x80\xa9\xe2\x80\xaa", "\\u{2029}\\u{202A}"},
         {"a\xd8\x9c" "b", "a\\u{061C}b"},          // the Arabic letter mark
+        {"a\xe2\x80\x8b" "b\xc2\xad" "c", "a\\u{200B}b\\u{00AD}c"},  // zero-width space, soft hyphen
+        {"\xef\xbb\xbfx\xf3\xa0\x80\x81", "\\u{FEFF}x\\u{E0001}"},  // byte-order mark, a tag
+        {"\xc3\xa9\xf0\x9f\x8e\xb5", "\xc3\xa9\xf0\x9f\x8e\xb5"},      // visible letters pass
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::printable(c.text), c.shown) << c.shown;
