@@ -191,12 +191,7 @@ TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
     };
     constexpr std::int64_t frames = 2500;
     for (const auto& c : cases) {
-        puretone_format format = PURETONE_FORMAT_INIT;
-        format.rate = c.rate;
-        format.sample_format = c.format;
-        format.level_kind = c.level_kind;
-        format.level = c.level;
-        format.channels = c.channels;
+        const puretone_format format = puretone::format(c.rate, c.format, c.level_kind, c.level, c.channels);
         const puretone_test::oracle_tone tone{static_cast<double>(c.rate), c.frequency,
                                               static_cast<oracle_format>(c.format), c.level_kind, c.level};
         const double peak = puretone_test::oracle_peak(tone);

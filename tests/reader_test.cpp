@@ -4,6 +4,8 @@
 #include "lib/exact_sine.hpp"
 #include "lib/wav_header.hpp"
 
+#include <puretone/puretone.hpp>
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -95,12 +97,7 @@ TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
         {8000, PURETONE_FORMAT_S16, PURETONE_LEVEL_RATIO, 0.25, 6, 8000, SF_FORMAT_PCM_16, 1},
     };
     for (const auto& c : cases) {
-        puretone_format format = PURETONE_FORMAT_INIT;
-        format.rate = c.rate;
-        format.sample_format = c.format;
-        format.level_kind = c.level_kind;
-        format.level = c.level;
-        format.channels = c.channels;
+        const puretone_format format = puretone::format(c.rate, c.format, c.level_kind, c.level, c.channels);
         const auto path = std::filesystem::temp_directory_path() /
             ("puretone_reader_" + std::to_string(getpid()) + ".wav");
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
