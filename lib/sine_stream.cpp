@@ -203,7 +203,7 @@ std::size_t whole_vectors(std::size_t count)
     return (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
 }
 
-// The samples left open by settle_samples, one by one: the peak rule where
+// The integer samples left open by settle_samples, one by one: the peak rule where
 // there is a cosine estimate, else (or when the cosine is too near tau) the
 // exact resolver, from the angle itself, made again: sine_angle gives the
 // very bits fill_angles gave.
@@ -216,23 +216,10 @@ void settle_open_samples(std::int32_t first, const tone_shape& tone, const doubl
         if (same_sample(ends.low, ends.high))
             continue;
         const double angle = sine_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
-        if constexpr (is_float_sample<Sample>) {
-            // Nearly all open float samples sit on a zero crossing: settled
-            // here inline, the rest by the resolver.
-            if (std::fabs(sines[k]) <= zero_crossing_reach) {
-                const sine_near_zero near = sine_near_a_zero(angle);
-                const bracket_of<Sample> closer = bracket_for<Sample>(near.value, near.bound, tone.peak);
-                if (same_sample(closer.low, closer.high)) {
-                    samples[k] = closer.low;
-                    continue;
-                }
-            }
-        }
-        std::int32_t settled = 0;
-        if constexpr (!is_float_sample<Sample>)
-            if (cosines != nullptr)
-                settled = settle_peak({ends.low, ends.high}, cosines[k], vector_error_bound,
-                                      static_cast<std::int32_t>(tone.peak));
+        const std::int32_t settled =
+            cosines != nullptr
+                ? settle_peak({ends.low, ends.high}, cosines[k], vector_error_bound, static_cast<std::int32_t>(tone.peak))
+                : 0;
         samples[k] = settled != 0 ? static_cast<Sample>(settled)
                                   : resolve_sample_for<Sample>(angle, sines[k], vector_error_bound, tone.peak);
     }
@@ -286,6 +273,73 @@ void settle_gathered(std::int32_t first, const tone_shape& tone, const double* r
         settle_batch(first, tone, sines, samples, scratch, open);
 }
 
+// The estimates near zero of the gathered open float samples, for
+// indices[j] of the block: a loop without branches, which the compiler
+// makes into vector code (at 11025 Hz every other sample is one).
+PURETONE_VECTOR_CLONES
+void near_zero_estimates(std::int32_t first, double frequency, double rate, const double* __restrict indices,
+                         double* __restrict values, double* __restrict bounds, std::size_t count)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const double angle = sine_angle(first + static_cast<std::int32_t>(indices[j]), frequency, rate);
+        const sine_near_zero near = sine_near_a_zero_or_open(angle);
+        values[j] = near.value;
+        bounds[j] = near.bound;
+    }
+}
+
+// The float samples left open by the rounding test: those on a zero
+// crossing gathered, gather_samples at a time in `scratch` (the block's
+// unused cosine array), without branches, and settled from their estimates
+// near zero; the rest, rare, and any still open, by the resolver. An angle
+// of +-0 (phase 0, or every sample at 0 Hz) gives +-0 itself.
+void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, std::span<float> samples,
+                        double* scratch)
+{
+    double* const open_index = scratch;  // whole numbers below block_samples
+    double* const values = scratch + gather_samples;
+    double* const bounds = scratch + 2 * gather_samples;
+    const auto resolve = [&](std::size_t k) {
+        const double angle = sine_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
+        samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
+                                : resolve_sample_for<float>(angle, sines[k], vector_error_bound, tone.peak);
+    };
+    std::size_t open = 0, open_elsewhere = 0;
+    const auto settle_gathered_floats = [&] {
+        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, open);
+        for (std::size_t j = 0; j < open; ++j) {
+            const auto k = static_cast<std::size_t>(open_index[j]);
+            const bracket_of<float> closer = bracket_for<float>(values[j], bounds[j], tone.peak);
+            if (same_sample(closer.low, closer.high))
+                samples[k] = closer.low;
+            else
+                resolve(k);
+        }
+        open = 0;
+    };
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        // Written every time, kept only when open near a zero: no branch to
+        // mispredict where every other sample is one.
+        const bracket_of<float> ends = bracket_for<float>(sines[k], vector_error_bound, tone.peak);
+        const bool open_here = !same_sample(ends.low, ends.high);
+        const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
+        open_index[open] = static_cast<double>(k);
+        open += open_here & near_zero;
+        open_elsewhere += open_here & !near_zero;
+        if (open == gather_samples)
+            settle_gathered_floats();
+    }
+    if (open != 0)
+        settle_gathered_floats();
+    for (std::size_t k = 0; open_elsewhere != 0 && k < samples.size(); ++k) {
+        const bracket_of<float> ends = bracket_for<float>(sines[k], vector_error_bound, tone.peak);
+        if (!same_sample(ends.low, ends.high) && std::fabs(sines[k]) > zero_crossing_reach) {
+            resolve(k);
+            --open_elsewhere;
+        }
+    }
+}
+
 }  // namespace
 
 template <class Sample>
@@ -304,7 +358,10 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
     std::fill(reduced.begin() + count, reduced.begin() + padded, 0.0);  // whole vectors, harmless
     vector_estimates(widest_vector_isa(), reduced.data(), sines.data(), cosines, padded);
     const open_samples open = settle_samples(sines.data(), cosines, samples.data(), count, tone.peak);
-    if (open.unsettled != 0 && (cosines != nullptr || is_float_sample<Sample>))
+    if constexpr (is_float_sample<Sample>) {
+        if (open.unsettled != 0)
+            settle_open_floats(first, tone, sines.data(), samples, cosines_store.data());
+    } else if (open.unsettled != 0 && cosines != nullptr)
         settle_open_samples(first, tone, sines.data(), cosines, samples);
     else if (open.unsettled != 0)
         settle_gathered(first, tone, reduced.data(), sines.data(), samples, cosines_store.data());

@@ -41,7 +41,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdint>
 
 namespace puretone {
 
@@ -83,10 +82,12 @@ inline double zero_crossing_bound(double estimate)
     return 0x1p-50 * std::fabs(estimate) + 0x1p-100;
 }
 
-inline sine_near_zero sine_near_a_zero(double t)
+// For t = +-0 the value is 0 of either sign, within its bound (2^-100 >
+// 0), so a bracket around it stays open and the caller's resolver decides;
+// sine_near_a_zero gives the signed zero itself. Without that one branch,
+// the loops that call this run on vectors.
+inline sine_near_zero sine_near_a_zero_or_open(double t)
 {
-    if (t == 0)
-        return {t, 0.0};  // sin(+-0) = +-0 exactly
     constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
     const double k = (t * inverse_pi + integer_rounder) - integer_rounder;
     const double h1 = k * pi_1;
@@ -100,9 +101,20 @@ inline sine_near_zero sine_near_a_zero(double t)
     const double rl = (e - l2) - k * pi_3;
     const double cube = ((c * c) * c) / 6.0;
     const double sine = c + (rl - cube);
-    const bool odd = (static_cast<std::int64_t>(k) & 1) != 0;  // exact: k is whole, |k| < 2^48
-    const double value = odd ? -sine : sine;  // sin(k pi + r) = (-1)^k sin r
+    // (-1)^k from doubles alone, so that this runs on vectors: k/2 is exact,
+    // and so is its rint by the rounder (|k/2| < 2^47); they differ by 0 or
+    // 1/2, which makes 1 or -1 exactly.
+    const double half = k * 0.5;
+    const double sign = 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
+    const double value = sine * sign;  // sin(k pi + r) = (-1)^k sin r, exactly
     return {value, zero_crossing_bound(value)};
+}
+
+inline sine_near_zero sine_near_a_zero(double t)
+{
+    if (t == 0)
+        return {t, 0.0};  // sin(+-0) = +-0 exactly, its sign kept
+    return sine_near_a_zero_or_open(t);
 }
 
 }  // namespace puretone
