@@ -1,4 +1,4 @@
-// Reduction of an angle by whole turns, before the vector sine.
+// Reduction of an angle by whole turns, and by half turns.
 //
 // r = t - 2*pi*k, with k the integer nearest t / (2 pi), to within 2^-51
 // absolute, for every double |t| <= reduction_domain. sin r = sin(t - 2 pi k)
@@ -27,9 +27,13 @@
 // In all, |r - (t - 2 pi k)| <= 2^-52 + 2^-58 + 2^-59 < reduction_error_bound.
 //
 // Built with -ffp-contract=off: every operation rounds once, as above.
+// Always inlined: files built for wider instruction sets include this, and
+// an out-of-line copy made there could be shared with code for any CPU.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace puretone {
 
@@ -59,33 +63,113 @@ constexpr bool fast_fma = true;
 constexpr bool fast_fma = false;
 #endif
 
-// The rounding error of RN(k P1) = h, exactly: k P1 - h. Both forms give the
-// same bits; `fused` says only which is quicker here.
+// The rounding error of RN(k C) = h, exactly: k C - h, for a whole k below
+// 2^51 and a constant C split by Veltkamp into two halves of at most 26 bits.
+// Both forms give the same bits; `fused` says only which is quicker here.
 template <bool fused>
-inline double product_error(double k, double h)
+[[gnu::always_inline]] inline double product_error(double k, double h, double c, double c_high, double c_low)
 {
     if constexpr (fused) {
-        return std::fma(k, two_pi_1, -h);  // one rounding of an exact value
+        return std::fma(k, c, -h);  // one rounding of an exact value
     } else {
-        // Dekker: k = k_high + k_low, each of at most 26 bits (k < 2^47), so
-        // every partial product below is exact, and so is each sum in turn.
+        // Dekker: k = k_high + k_low, each of at most 26 bits, so every
+        // partial product below is exact, and so is each sum in turn.
         const double split = k * 134217729.0;  // 2^27 + 1
         const double k_high = split - (split - k);
         const double k_low = k - k_high;
-        return ((k_high * two_pi_1_high - h) + k_high * two_pi_1_low + k_low * two_pi_1_high)
-            + k_low * two_pi_1_low;
+        return ((k_high * c_high - h) + k_high * c_low + k_low * c_high) + k_low * c_low;
     }
 }
 
+constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
+
 template <bool fused = fast_fma>
-inline reduced_angle reduce_angle(double t)
+[[gnu::always_inline]] inline reduced_angle reduce_angle(double t)
 {
-    constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
     const double k = (t * inverse_two_pi + integer_rounder) - integer_rounder;
     const double h = k * two_pi_1;
-    const double l = product_error<fused>(k, h);
+    const double l = product_error<fused>(k, h, two_pi_1, two_pi_1_high, two_pi_1_low);
     const double u = (t - h) - l;
     return {u - k * two_pi_2, k};
+}
+
+// Reduction by half turns: x = t - k pi, k = rint(t * RN(1/pi)), for |t| <=
+// half_turn_domain, or for t = r from reduce_angle above. sin t = (-1)^k
+// sin x, and |cos t| = |cos x|. pi = Q1 + Q2 + Q3 + q, each Qj a double, |q|
+// < 2^-162.
+//   1. |t RN(1/pi) - t/pi| <= 2^40 * 2^-55 + 2^-15 (|t RN(1/pi)| < 2^38.4
+//      rounds by at most 2^-15) = 2^-14, so |t/pi - k| <= 1/2 + 2^-14 and
+//      |t - k pi| <= pi/2 + 2^-11.6 < 1.5711. For |t| < 3.4 the product errs
+//      by less than 2^-52, and k is 0 or +-1. k is exact: |k| < 2^38.4 < 2^51.
+//   2. h = RN(k Q1) and l = k Q1 - h exactly (product_error). |h| < 2^40, so
+//      |l| <= 2^-13. For |k| <= 1, l = 0.
+//   3. u = (t - h) - l = t - k Q1, both subtractions exact. If k = 0, h = l
+//      = 0. Otherwise |t| > 1.57 is a multiple of 2^-52, and so are k Q1, h
+//      (>= Q1 > 2) and l (Q1 is a multiple of 2^-51). |t - h| <= |t - k pi| +
+//      |k| |pi - Q1| + |l| < 1.5711 + 2^38.4 * 2^-52.8 + 2^-13 < 2, and |u| <
+//      1.5711 + 2^-14.4 < 2: multiples of 2^-52 below 2 fit in 53 bits.
+//   4. w = RN(k Q2): |k Q2| < 2^38.4 * 2^-52.8 = 2^-14.4, error <= 2^-68;
+//      exact for |k| <= 1.
+//   5. x = RN(u - w): |x| < 2, error <= 2^-53.
+//   Dropped: k (Q3 + q), below 2^38.4 * 2^-107.9 < 2^-69.
+// In all x lies within 2^-53 + 2^-68 + 2^-69 < 2^-52.9 of t - k pi, and |x|
+// < 1.5711. From r = reduce_angle(t).r, x lies within reduction_error_bound
+// + 2^-53 + 2^-107 of t - 2 pi k' - k pi: half_turn_error_bound covers both.
+constexpr double half_turn_domain = 0x1p40;
+constexpr double half_turn_reach = 1.5711;             // |x| below this
+constexpr double half_turn_error_bound = 0x1.41p-51;  // 2^-51 + 2^-53 + 2^-107, rounded up
+static_assert(half_turn_error_bound >= reduction_error_bound + 0x1p-53 + 0x1p-107);
+
+constexpr double pi_1 = 0x1.921fb54442d18p+1;      // RN(pi)
+constexpr double pi_2 = 0x1.1a62633145c07p-53;     // RN(pi - Q1)
+constexpr double pi_3 = -0x1.f1976b7ed8fbcp-109;   // RN(pi - Q1 - Q2)
+constexpr double inverse_pi = 0x1.45f306dc9c883p-2;  // RN(1 / pi)
+// Veltkamp's splits of Q1 and Q2: halves of at most 26 bits each.
+constexpr double pi_1_high = 0x1.921fb58p+1;
+constexpr double pi_1_low = -0x1.dde974p-26;
+constexpr double pi_2_high = 0x1.1a62630p-53;
+constexpr double pi_2_low = 0x1.8a2e038p-80;
+static_assert(pi_1_high + pi_1_low == pi_1 && pi_2_high + pi_2_low == pi_2);
+
+struct half_turn_angle {
+    double x;     // t - k pi, |x| < half_turn_reach
+    double sign;  // (-1)^k as the sign of a zero: -0.0 where k is odd, else +0.0
+};
+
+template <bool fused = fast_fma>
+[[gnu::always_inline]] inline half_turn_angle reduce_half_turns(double t)
+{
+    // k + 1.5*2^52 holds k in its last bits (its ulp is 1), and 1.5*2^52 is
+    // even, so its lowest bit is k's parity.
+    const double shifted = t * inverse_pi + integer_rounder;
+    const double k = shifted - integer_rounder;
+    const double sign = std::bit_cast<double>(std::bit_cast<std::uint64_t>(shifted) << 63);
+    if constexpr (fused) {
+        // t - k Q1 is a double (step 3), so one rounding of it is exact; and
+        // RN(u - k Q2) errs by at most 2^-53 (step 5, without step 4).
+        const double u = std::fma(-k, pi_1, t);
+        return {std::fma(-k, pi_2, u), sign};
+    } else {
+        const double h = k * pi_1;
+        const double l = product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
+        const double u = (t - h) - l;
+        return {u - k * pi_2, sign};
+    }
+}
+
+// x with the sign of (-1)^k applied: exact.
+[[gnu::always_inline]] inline double with_sign(double x, double sign)
+{
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ std::bit_cast<std::uint64_t>(sign));
+}
+
+// (-1)^k for a whole k below 2^48, from doubles alone, so that loops of it
+// run on vectors: k/2 is exact, and so is its rint by the rounder; they
+// differ by 0 or 1/2, which makes 1 or -1 exactly.
+[[gnu::always_inline]] inline double parity_sign(double k)
+{
+    const double half = k * 0.5;
+    return 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
 }
 
 }  // namespace puretone

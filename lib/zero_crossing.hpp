@@ -40,31 +40,11 @@
 // Built with -ffp-contract=off: every operation rounds once, as above.
 #pragma once
 
+#include "angle_reduction.hpp"
+
 #include <cmath>
 
 namespace puretone {
-
-constexpr double pi_1 = 0x1.921fb54442d18p+1;      // RN(pi)
-constexpr double pi_2 = 0x1.1a62633145c07p-53;     // RN(pi - Q1)
-constexpr double pi_3 = -0x1.f1976b7ed8fbcp-109;   // RN(pi - Q1 - Q2)
-constexpr double inverse_pi = 0x1.45f306dc9c883p-2;  // RN(1 / pi)
-// Veltkamp's splits of Q1 and Q2: halves of at most 26 bits each.
-constexpr double pi_1_high = 0x1.921fb58p+1;
-constexpr double pi_1_low = -0x1.dde974p-26;
-constexpr double pi_2_high = 0x1.1a62630p-53;
-constexpr double pi_2_low = 0x1.8a2e038p-80;
-static_assert(pi_1_high + pi_1_low == pi_1 && pi_2_high + pi_2_low == pi_2);
-
-// k c - RN(k c), exactly, by Dekker's product (k and c split in 26-bit
-// halves make every partial product exact, and each sum in turn), with no
-// call to a library fma where the CPU lacks one.
-inline double product_error(double k, double c_high, double c_low, double product)
-{
-    const double split = k * 134217729.0;  // 2^27 + 1
-    const double k_high = split - (split - k);
-    const double k_low = k - k_high;
-    return ((k_high * c_high - product) + k_high * c_low + k_low * c_high) + k_low * c_low;
-}
 
 // Where the estimate of sin t is this small or smaller (with an error of at
 // most 2^-47), |sin t| < 2^-13.9 and the contract holds.
@@ -88,24 +68,19 @@ inline double zero_crossing_bound(double estimate)
 // the loops that call this run on vectors.
 inline sine_near_zero sine_near_a_zero_or_open(double t)
 {
-    constexpr double integer_rounder = 0x1.8p52;  // x + 1.5*2^52 - 1.5*2^52 = rint(x), |x| < 2^51
     const double k = (t * inverse_pi + integer_rounder) - integer_rounder;
     const double h1 = k * pi_1;
-    const double l1 = product_error(k, pi_1_high, pi_1_low, h1);
+    const double l1 = product_error<fast_fma>(k, h1, pi_1, pi_1_high, pi_1_low);
     const double b = (t - h1) - l1;
     const double h2 = k * pi_2;
-    const double l2 = product_error(k, pi_2_high, pi_2_low, h2);
+    const double l2 = product_error<fast_fma>(k, h2, pi_2, pi_2_high, pi_2_low);
     const double c = b - h2;
     const double c_b = c - b;  // Knuth's two-sum of b and -h2
     const double e = (b - (c - c_b)) + (-h2 - c_b);
     const double rl = (e - l2) - k * pi_3;
     const double cube = ((c * c) * c) / 6.0;
     const double sine = c + (rl - cube);
-    // (-1)^k from doubles alone, so that this runs on vectors: k/2 is exact,
-    // and so is its rint by the rounder (|k/2| < 2^47); they differ by 0 or
-    // 1/2, which makes 1 or -1 exactly.
-    const double half = k * 0.5;
-    const double sign = 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
+    const double sign = parity_sign(k);
     const double value = sine * sign;  // sin(k pi + r) = (-1)^k sin r, exactly
     return {value, zero_crossing_bound(value)};
 }
