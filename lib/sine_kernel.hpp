@@ -1,0 +1,212 @@
+// The sine kernel: estimates of sin t for a run of samples, with a proven
+// error bound sized to the sample format's decision, and beside each a
+// distance that tells whether the sample is at a peak.
+//
+// Contract: for a run of sample indices whose angles t lie within the
+// reduction's domain (angle_reduction.hpp), sines[k] lies within
+// kernel.total_bound of sin t, and peaks[k] is an estimate of |cos t| that
+// serves narrowed_bracket (exact_sine.hpp) with the same bound. Each
+// estimate still goes through the rounding test, so the kernel, the
+// instruction set and FMA change speed, never bytes. The loops have no
+// branches and no calls, so the compiler makes them into vector code for
+// each instruction set it is built for (the x86-64 copies, Advanced SIMD,
+// SVE), from this one source.
+//
+// Steps, each proven where it is written: the angle, in the sample formula's
+// order; its reduction by half turns (angle_reduction.hpp), exact but for
+// 2^-52.9, and first by whole turns where the angle is beyond 2^40; then one
+// polynomial for the sine of the reduced angle x, |x| < 1.5711, and the
+// half turns' sign.
+//
+// Every function here is always inlined: this header is included by files
+// built for wider instruction sets, and an out-of-line copy made there could
+// be shared with code that must run on any CPU of the architecture.
+//
+// Built with -ffp-contract=off: every operation rounds once, as below.
+#pragma once
+
+#include "angle_reduction.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace puretone {
+
+// sin x ~ x + x^3 S(x^2) on |x| <= 1.5711, S in Horner's form in z =
+// RN(x * x). The evaluation's rounding errors, for the n coefficients s_j of
+// S(z) = sum s_j z^j, and u = 2^-53:
+//   - z = x^2 (1 + e), |e| <= u, z <= zmax = 1.5711^2 (1 + u).
+//   - Horner without fused operations errs by at most gamma(2(n - 1)) *
+//     sum |s_j| zmax^j, gamma(m) = m u / (1 - m u) (Higham, 5.1); z's own
+//     error moves S by at most u x^2 sum j |s_j| zmax^(j-1). A fused step
+//     rounds once instead of twice, within the same bound.
+//   - w = RN(z S^): within u |z S^| + zmax |S^ - S(z)| + u x^2 |S(z)| of
+//     x^2 S(x^2).
+//   - v = RN(x w), y = RN(x + v): within u |x w| + |x| |w - x^2 S| + u |x +
+//     v|. Fused, x + x w rounds once, within the same bound.
+//   - The sign (-1)^k is exact: a flip of the sign bit.
+// sine_kernel.sollya computes this from the coefficients, with |x| <=
+// 1.5711, rounded up: evaluation_bound. The reduced angle's error passes
+// through a slope of at most 1 + 2^-10 (|cos| <= 1, and the polynomial's
+// slope differs from it by far less), so
+//   total_bound = (1 + 2^-10) half_turn_error_bound + approximation_bound
+//                 + evaluation_bound.
+template <std::size_t terms>
+struct kernel_polynomial {
+    std::array<double, terms> sine;  // S: the coefficients of x^3, x^5, ...
+    double approximation_bound;      // sup |polynomial - sin| on |x| <= 1.5711, certified
+    double evaluation_bound;         // the rounding errors above
+    double total_bound;              // the bound the rounding test takes
+};
+
+// The two kernels. coarse_kernel is for 16-bit samples: a sample boundary
+// is 1/32767 wide, so with its bound of 2^-35.7 about one sample in 2^19.7
+// straddles one (the peaks aside, which the peak distance settles).
+// fine_kernel is for s24, s32 and f32, and for the samples coarse_kernel
+// leaves open: its bound, 2^-48.7, is mostly the reduction's and the
+// evaluation's own.
+//
+// sollya: the output of `sollya lib/sine_kernel.sollya`, as it prints it.
+// coarse_kernel: degree 11 on |x| <= 1.5711
+constexpr kernel_polynomial<5> coarse_kernel = {
+    {-0x1.555555409bf34p-3, 0x1.11110af6a76cfp-7, -0x1.a01780b298a2p-13, 0x1.7166e8521b6e1p-19, -0x1.99acddd53b838p-26},
+    0x1.36p-36,  // approximation
+    0x1.4ep-50,  // evaluation in double
+    0x1.38p-36,  // in all, with the reduction's
+};
+// fine_kernel: degree 17 on |x| <= 1.5711
+constexpr kernel_polynomial<8> fine_kernel = {
+    {-0x1.5555555555555p-3, 0x1.11111111110c2p-7, -0x1.a01a01a01467fp-13, 0x1.71de3a526f0a8p-19, -0x1.ae6454be1c5a9p-26, 0x1.6123c7a2727b6p-33, -0x1.ae422e99609e6p-41, 0x1.88108b35563c2p-49},
+    0x1.2p-62,  // approximation
+    0x1.dcp-50,  // evaluation in double
+    0x1.4p-49,  // in all, with the reduction's
+};
+// :sollya
+
+// The rounding test's bound for the kernel's estimates must cover the sum
+// above, and the peak distance's error below; the script computes it, and
+// this checks its arithmetic again.
+template <class Kernel>
+constexpr bool bound_covers(const Kernel& kernel)
+{
+    return kernel.total_bound
+               >= (1 + 0x1p-10) * half_turn_error_bound + kernel.approximation_bound + kernel.evaluation_bound
+        && kernel.total_bound >= half_turn_error_bound + 0x1p-52;
+}
+static_assert(bound_covers(coarse_kernel) && bound_covers(fine_kernel));
+
+// a * b + c, fused where that is as fast (one rounding), else two roundings:
+// either is within the bounds above.
+template <bool fused>
+[[gnu::always_inline]] inline double multiply_add(double a, double b, double c)
+{
+    if constexpr (fused)
+        return std::fma(a, b, c);
+    else
+        return a * b + c;
+}
+
+// c[j] + z (c[j + 1] + z (...)), written out at compile time: a loop here
+// would keep the compiler from making the samples' loop into vector code.
+template <bool fused, std::size_t j = 0, std::size_t terms>
+[[gnu::always_inline]] inline double horner(const std::array<double, terms>& c, double z)
+{
+    if constexpr (j + 1 == terms)
+        return c[j];
+    else
+        return multiply_add<fused>(horner<fused, j + 1>(c, z), z, c[j]);
+}
+
+struct sine_and_peak {
+    double sine;  // an estimate of sin t
+    double peak;  // the peak distance, below
+};
+
+// The peak distance: d = RN(RN(H1 - |x|) + H2), H1 + H2 = RN(pi/2) +
+// RN(pi/2 - H1). |cos t| = |cos x| = sin |m|, m = pi/2 - |x_true|, and d
+// lies within E = half_turn_error_bound + 2^-52 of m (two roundings of
+// values below 2, and x's own error). narrowed_bracket asks, for a bound C
+// >= E, that |cos t| < tau where |d| < tau - 2C + 2^-79, and |cos t| > tau
+// where |d| > tau + 2C - 2^-79:
+//   - then |m| < tau - C + 2^-79 < tau, and sin |m| <= |m| < tau;
+//   - or |m| > tau + C - 2^-79 (and |m| <= pi/2), so sin |m| >= (tau + C -
+//     2^-79)(1 - tau^2) > tau (sin rises on [0, pi/2]), as C - 2^-79 > 2^-71
+//     > tau^3.
+// A plain estimate of cos t would take a second polynomial; this takes
+// three operations, and is as good where it counts, near a peak.
+constexpr double half_pi_1 = 0x1.921fb54442d18p+0;   // RN(pi/2)
+constexpr double half_pi_2 = 0x1.1a62633145c07p-54;  // RN(pi/2 - H1)
+
+// Estimates for t reduced by half turns, without branches.
+template <bool fused, class Kernel>
+[[gnu::always_inline]] inline sine_and_peak kernel_estimate(const Kernel& kernel, half_turn_angle reduced)
+{
+    const double x = reduced.x;
+    const double z = x * x;
+    const double sine = multiply_add<fused>(x, z * horner<fused>(kernel.sine, z), x);
+    return {with_sign(sine, reduced.sign), (half_pi_1 - std::fabs(x)) + half_pi_2};
+}
+
+// The angle of sample `index`, in the sample formula's order: index / rate,
+// times the frequency, times 2, times pi (the double nearest pi).
+[[gnu::always_inline]] inline double tone_angle(std::int32_t index, double frequency, double rate)
+{
+    double t = static_cast<double>(index) / rate;
+    t = t * frequency;
+    t = t * 2.0;
+    t = t * 3.141592653589793;
+    return t;
+}
+
+// The reduction the kernel takes: by half turns, and first by whole turns
+// where the angle is beyond half_turn_domain (`far`).
+template <bool fused, bool far>
+[[gnu::always_inline]] inline half_turn_angle kernel_reduction(double t)
+{
+    if constexpr (far)
+        return reduce_half_turns<fused>(reduce_angle<fused>(t).r);
+    else
+        return reduce_half_turns<fused>(t);
+}
+
+// sines[k], peaks[k]: the kernel's estimates for sample first + k, k <
+// count. Two loops, the reduced angles kept in the outputs in between: each
+// loop's chain of dependent operations is then short enough that the CPU
+// overlaps many samples' chains, where one long loop would wait on each.
+template <bool fused, bool far, class Kernel>
+[[gnu::always_inline]] inline void kernel_estimates(const Kernel& kernel, std::int32_t first, double frequency,
+                                                    double rate, double* __restrict sines,
+                                                    double* __restrict peaks, std::size_t count)
+{
+    for (std::size_t k = 0; k < count; ++k)
+        sines[k] = tone_angle(first + static_cast<std::int32_t>(k), frequency, rate);
+    for (std::size_t k = 0; k < count; ++k) {
+        const half_turn_angle reduced = kernel_reduction<fused, far>(sines[k]);
+        sines[k] = reduced.x;
+        peaks[k] = reduced.sign;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const sine_and_peak estimate = kernel_estimate<fused>(kernel, {sines[k], peaks[k]});
+        sines[k] = estimate.sine;
+        peaks[k] = estimate.peak;
+    }
+}
+
+// Whether a run of samples needs the reduction by whole turns first: the
+// magnitude of the angle never decreases with the index.
+[[gnu::always_inline]] inline bool far_angles(std::int32_t last, double frequency, double rate)
+{
+    return std::fabs(tone_angle(last, frequency, rate)) > half_turn_domain;
+}
+
+#if defined(__aarch64__)
+// The same loops built for SVE (sine_kernel_sve.cpp), for CPUs that have it.
+void kernel_estimates_sve(const kernel_polynomial<5>& kernel, std::int32_t first, double frequency, double rate,
+                          double* sines, double* peaks, std::size_t count, bool far);
+void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first, double frequency, double rate,
+                          double* sines, double* peaks, std::size_t count, bool far);
+#endif
+
+}  // namespace puretone

@@ -1,0 +1,24 @@
+// The sine kernel's loop for SVE, as many doubles at a time as this CPU's
+// SVE registers hold: the compiler vectorises the one source in
+// sine_kernel.hpp. Built with +sve; called only when the CPU has SVE.
+#include "sine_kernel.hpp"
+
+namespace puretone {
+
+void kernel_estimates_sve(const kernel_polynomial<5>& kernel, std::int32_t first, double frequency,
+                          double rate, double* sines, double* peaks, std::size_t count, bool far)
+{
+    if (far)
+        return kernel_estimates<true, true>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<true, false>(kernel, first, frequency, rate, sines, peaks, count);
+}
+
+void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first, double frequency,
+                          double rate, double* sines, double* peaks, std::size_t count, bool far)
+{
+    if (far)
+        return kernel_estimates<true, true>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<true, false>(kernel, first, frequency, rate, sines, peaks, count);
+}
+
+}  // namespace puretone
