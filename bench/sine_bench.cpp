@@ -1,5 +1,5 @@
 // Samples per second of the scalar path (one C library sine per sample), of
-// the block path (the vector sine where it is built in), and of the public
+// the block path (the sine kernel), and of the public
 // C API over the same indices: 440 Hz, 11025 Hz (half the samples are
 // peaks), and 2147483647 Hz with far angles, about 1e14 and about 6.6e14
 // (the end of the longest file), which the block path reduces by whole
@@ -9,7 +9,10 @@
 // pays to compute in the default floating-point environment and give the
 // caller's back. puretone_frames makes the same in every sample format, at
 // 44100 Hz and at 48000 Hz, where 1 kHz puts every 24th sample on a zero
-// crossing (11025 Hz at 44100 Hz every other one).
+// crossing (11025 Hz at 44100 Hz every other one). The block path runs with
+// the sine kernel and, in the same run, with SLEEF's vector sine as before
+// the kernel ("_sleef"); "fallback" counts the samples the first estimates
+// leave open.
 #include "puretone/puretone.h"
 #include "lib/float_environment.hpp"
 #include "lib/sine_stream.hpp"
@@ -34,18 +37,22 @@ void scalar_path(benchmark::State& state, double frequency, std::int32_t first)
     state.SetItemsProcessed(state.iterations() * run);
 }
 
-void block_path(benchmark::State& state, double frequency, std::int32_t first)
+// The block path with the sine kernel, and (where the vector sine is built
+// in) with SLEEF's vector sine as before the kernel, in the same run.
+// "fallback": the share of samples the first estimates left open.
+void block_path(benchmark::State& state, double frequency, std::int32_t first, bool sleef)
 {
     std::array<std::int16_t, puretone::block_samples> samples;
-    bool with_cosines = false;  // as the writer decides it, from the block before
+    std::size_t open = 0;
     for (auto _ : state) {
         for (std::int32_t i = first; i < first + run; i += puretone::block_samples) {
-            with_cosines = puretone::sine_block(i, frequency, samples, with_cosines) * 8 > samples.size();
+            open += puretone::sine_block(i, frequency, samples, {.sleef = sleef});
             benchmark::DoNotOptimize(samples.data());
             benchmark::ClobberMemory();
         }
     }
     state.SetItemsProcessed(state.iterations() * run);
+    state.counters["fallback"] = static_cast<double>(open) / static_cast<double>(state.iterations() * run);
 }
 
 void api_path(benchmark::State& state, double frequency, std::int32_t first)
@@ -93,6 +100,27 @@ void format_path(benchmark::State& state, double frequency, std::uint32_t rate, 
     state.SetItemsProcessed(state.iterations() * run);
 }
 
+// The share of samples each format's kernel leaves to the fallbacks
+// ("fallback"), with the block path in that format: tone_block on blocks of
+// 256, mono, full scale, from 300 s into the tone on.
+template <class Sample>
+void format_fallback(benchmark::State& state, double frequency, double rate, double peak, Sample)
+{
+    std::array<Sample, puretone::block_samples> samples;
+    std::size_t open = 0;
+    std::int32_t first = 13230000;
+    for (auto _ : state) {
+        for (std::int32_t i = first; i < first + run; i += puretone::block_samples) {
+            open += puretone::tone_block<Sample>(i, {rate, frequency, peak}, samples);
+            benchmark::DoNotOptimize(samples.data());
+            benchmark::ClobberMemory();
+        }
+        first = first < (1 << 30) ? first + run : 13230000;  // new samples each time, to count rare ones
+    }
+    state.SetItemsProcessed(state.iterations() * run);
+    state.counters["fallback"] = static_cast<double>(open) / static_cast<double>(state.iterations() * run);
+}
+
 constexpr std::int32_t mid_file = 13230000;             // 300 s into a tone
 constexpr std::int32_t angle_1e14 = 326000000;          // t about 9.98e13 at 2147483647 Hz
 constexpr std::int32_t end_of_longest = 2147449500 - run;  // t about 6.6e14
@@ -100,15 +128,19 @@ constexpr std::int32_t end_of_longest = 2147449500 - run;  // t about 6.6e14
 }  // namespace
 
 BENCHMARK_CAPTURE(scalar_path, 440_Hz, 440.0, mid_file);
-BENCHMARK_CAPTURE(block_path, 440_Hz, 440.0, mid_file);
+BENCHMARK_CAPTURE(block_path, 440_Hz, 440.0, mid_file, false);
+BENCHMARK_CAPTURE(block_path, 440_Hz_sleef, 440.0, mid_file, true);
 BENCHMARK_CAPTURE(api_path, 440_Hz, 440.0, mid_file)->Arg(32768)->Arg(short_window);
 BENCHMARK_CAPTURE(scalar_path, 11025_Hz, 11025.0, mid_file);
-BENCHMARK_CAPTURE(block_path, 11025_Hz, 11025.0, mid_file);
+BENCHMARK_CAPTURE(block_path, 11025_Hz, 11025.0, mid_file, false);
+BENCHMARK_CAPTURE(block_path, 11025_Hz_sleef, 11025.0, mid_file, true);
 BENCHMARK_CAPTURE(api_path, 11025_Hz, 11025.0, mid_file)->Arg(32768)->Arg(short_window);
 BENCHMARK_CAPTURE(scalar_path, 2147483647_Hz_1e14, 2147483647.0, angle_1e14);
-BENCHMARK_CAPTURE(block_path, 2147483647_Hz_1e14, 2147483647.0, angle_1e14);
+BENCHMARK_CAPTURE(block_path, 2147483647_Hz_1e14, 2147483647.0, angle_1e14, false);
+BENCHMARK_CAPTURE(block_path, 2147483647_Hz_1e14_sleef, 2147483647.0, angle_1e14, true);
 BENCHMARK_CAPTURE(scalar_path, 2147483647_Hz_end, 2147483647.0, end_of_longest);
-BENCHMARK_CAPTURE(block_path, 2147483647_Hz_end, 2147483647.0, end_of_longest);
+BENCHMARK_CAPTURE(block_path, 2147483647_Hz_end, 2147483647.0, end_of_longest, false);
+BENCHMARK_CAPTURE(block_path, 2147483647_Hz_end_sleef, 2147483647.0, end_of_longest, true);
 BENCHMARK_CAPTURE(api_path, 2147483647_Hz_end, 2147483647.0, end_of_longest)->Arg(32768)->Arg(short_window);
 
 BENCHMARK(environment_guard);
@@ -121,5 +153,11 @@ BENCHMARK_CAPTURE(format_path, s16_1000_Hz_at_48000, 1000.0, 48000, PURETONE_FOR
 BENCHMARK_CAPTURE(format_path, f32_1000_Hz_at_48000, 1000.0, 48000, PURETONE_FORMAT_F32);
 BENCHMARK_CAPTURE(format_path, s16_11025_Hz, 11025.0, 44100, PURETONE_FORMAT_S16);
 BENCHMARK_CAPTURE(format_path, f32_11025_Hz, 11025.0, 44100, PURETONE_FORMAT_F32);
+
+BENCHMARK_CAPTURE(format_fallback, s16_997_Hz, 997.0, 44100.0, 32767.0, std::int16_t{});
+BENCHMARK_CAPTURE(format_fallback, s24_997_Hz, 997.0, 44100.0, 8388607.0, std::int32_t{});
+BENCHMARK_CAPTURE(format_fallback, s32_997_Hz, 997.0, 44100.0, 2147483647.0, std::int32_t{});
+BENCHMARK_CAPTURE(format_fallback, f32_997_Hz, 997.0, 44100.0, 1.0, float{});
+BENCHMARK_CAPTURE(format_fallback, f32_1000_Hz_at_48000, 1000.0, 48000.0, 1.0, float{});
 
 BENCHMARK_MAIN();

@@ -45,9 +45,10 @@ Sample resolve_sample_for(double angle, double estimate, double bound, double pe
                 return closer.low;
         }
     } else {
-        const auto whole_peak = static_cast<std::int32_t>(peak);
-        if (const std::int32_t settled = settle_peak({ends.low, ends.high}, std::cos(angle), libm_error_bound, whole_peak))
-            return static_cast<Sample>(settled);
+        const bracket_of<Sample> closer =
+            bracket_ends<Sample>(narrowed_bracket(estimate, bound, std::cos(angle), libm_error_bound), peak);
+        if (same_sample(closer.low, closer.high))
+            return closer.low;
     }
     return scale_sample<Sample>(correctly_rounded_sine(angle), peak);
 }

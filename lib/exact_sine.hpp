@@ -13,6 +13,7 @@
 // |y - sin t| <= E, with E at most 2^-47.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -126,33 +127,53 @@ inline std::optional<std::int16_t> settled_sample(double estimate, double bound)
 //   Where P = 2^e, P s <= P - 2^(e-53) = p, so again RN(P s) <= p. Then
 //   RN(P s) < P, and truncation gives at most P - 1 (P is whole). At s = 1,
 //   P s = P exactly. Negative s: the same, mirrored.
-// So a bracket [P - 1, P] (or [-P, -(P - 1)]) is settled by whether
-// RN(sin t) is +-1, that is whether |sin t| exceeds 1 - 2^-54, the midpoint
-// below 1, that is whether
-//   cos^2 t < 1 - (1 - 2^-54)^2 = 2^-53 - 2^-108,   |cos t| < tau.
-// f32 needs no such rule: there v(1 - 2^-53) = v(1) = RN32(P).
+// So RN(sin t) is +-1 where |sin t| exceeds 1 - 2^-54, the midpoint below
+// 1, that is where
+//   cos^2 t < 1 - (1 - 2^-54)^2 = 2^-53 - 2^-108,   |cos t| < tau,
+// and at most 1 - 2^-53 in magnitude where |cos t| > tau. An estimate of
+// cos t thus narrows the bracket of RN(sin t): to +-1 exactly, or to within
+// +-(1 - 2^-53); at a peak its two ends then give one sample (for f32 too,
+// though there v(1 - 2^-53) and v(1) nearly always agree anyway).
 constexpr double peak_tau = 0x1.6a09e667f3bccp-27;  // sqrt(2^-53 - 2^-108) ~ 1.05e-8, to nearest
 
-// A straddle at a peak, settled from an estimate of cos t within
-// cosine_bound (at least 2^-70): the sample is +-P when |cos t| is surely
-// below tau, +-(P - 1) when surely above. 0, which no settled peak gives
-// for P >= 2, when the bracket is not a peak or the cosine lies too near tau
-// to tell (for P = 1, a peak of 0 also comes out as 0: left to the exact
-// resolver). Inline and without branches, so that it runs on vectors: peaks
-// are half the samples of some tones.
-inline std::int32_t settle_peak(sample_bracket ends, double cosine, double cosine_bound, std::int32_t peak = 32767)
+struct sine_bracket {
+    double low, high;  // RN(sin t) lies in [low, high]
+};
+
+// The bracket [y - E, y + E] of an estimate y of sin t within E (at most
+// 2^-33), narrowed by a cosine c, with cosine_bound C at least 2^-70: c is
+// any value such that |cos t| < tau where |c| < tau - 2C + 2^-79, and
+// |cos t| > tau where |c| > tau + 2C - 2^-79. An estimate of cos t within C
+// is one (the 2^-79 covers the roundings of tau and of tau +- 2C); so is
+// the sine kernel's peak distance. Where |cos t| is surely below tau,
+// RN(sin t) is +-1, with y's sign (|sin t| > 1 - 2^-54, so y is far from
+// 0); where surely above, the ends are clamped to +-(1 - 2^-53); where c
+// lies too near tau to tell, the bracket is left as it was. Inline, and
+// choosing values only, without branches, so that it runs on vectors:
+// peaks are half the samples of some tones.
+inline sine_bracket narrowed_bracket(double sine, double bound, double cosine, double cosine_bound)
 {
-    // Plain arithmetic on 0s and 1s, no branch: the compiler can turn it
-    // into vector operations.
-    const std::int32_t positive_peak = (ends.low == peak - 1) & (ends.high == peak);
-    const std::int32_t negative_peak = (ends.low == -peak) & (ends.high == 1 - peak);
-    // One bound for the cosine's error, one more to cover the roundings of
-    // tau and of tau +- margin, each below 2^-79.
+    constexpr double below_one = 1.0 - 0x1p-53;  // the double below 1
     const double margin = 2 * cosine_bound;
     const double magnitude = std::fabs(cosine);
-    const std::int32_t surely_below = magnitude < peak_tau - margin;  // |cos t| < tau: +-1 exactly
-    const std::int32_t surely_above = magnitude > peak_tau + margin;  // |cos t| > tau: below 1
-    return (positive_peak - negative_peak) * (peak * surely_below + (peak - 1) * surely_above);
+    const bool at_peak = magnitude < peak_tau - margin;   // RN(sin t) = +-1
+    const bool off_peak = magnitude > peak_tau + margin;  // |RN(sin t)| <= 1 - 2^-53
+    // The ends are clamped to [floor, ceiling]: to y's sign at a peak, to
+    // +-(1 - 2^-53) off one, else to +-2, which changes nothing (|y +- E| <
+    // 2). Only constants are chosen, and the operations are done for every
+    // sample: a choice between operations would keep the compiler from making
+    // vector code of the loops.
+    const double sign = std::copysign(1.0, sine);
+    const double floor = at_peak ? sign : off_peak ? -below_one : -2.0;
+    const double ceiling = at_peak ? sign : off_peak ? below_one : 2.0;
+    return {std::min(std::max(sine - bound, floor), ceiling), std::min(std::max(sine + bound, floor), ceiling)};
+}
+
+// The samples of a bracket's ends, for any format and peak.
+template <class Sample>
+inline bracket_of<Sample> bracket_ends(sine_bracket bracket, double peak)
+{
+    return {scale_sample<Sample>(bracket.low, peak), scale_sample<Sample>(bracket.high, peak)};
 }
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.

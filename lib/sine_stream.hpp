@@ -32,32 +32,43 @@ template <class Sample>
 Sample tone_sample(std::int32_t index, const tone_shape& tone);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
-// sine gets runs of angles long enough that a block's fixed costs are lost
+// loops get runs of samples long enough that a block's fixed costs are lost
 // in its samples. A block's three arrays of doubles are on the stack, 6 KiB
-// in all, so that a call fits a thread with a 16 KiB stack beside the
-// thread's own records (and needs no allocation and no lock).
+// in all (and 1 KiB more while 16-bit samples are settled), so that a call
+// fits a thread with a 16 KiB stack beside the thread's own records (and
+// needs no allocation and no lock).
 constexpr std::int32_t block_samples = 256;
+
+// How a block's first estimates are made. By default, by the kernel sized to
+// the sample type, within its proven bound. `sleef` (where the vector sine
+// is built in) makes them with SLEEF's vector sine and cosine instead: the
+// path before the kernel, kept to measure against. `first_bound`, where not
+// 0, replaces the first estimates' bound: a larger valid bound (at most
+// 2^-33, so that no integer end overflows) sends more samples to the
+// fallbacks, which tests use to make them fire. Samples are the same for
+// every plan.
+struct block_plan {
+    bool sleef = false;
+    double first_bound = 0;
+};
 
 // samples[k] = tone_sample(first + k), for a span of at most block_samples,
 // with first + size not above 2^31 - 1 and every angle within the
-// reduction's domain. Uses the vector sine where it is built in;
-// `with_cosines` has it make every cosine in the same pass, which pays where
-// many samples are peaks. Returns how many samples the rounding test could
-// not settle without a cosine (0 without the vector sine): a hint for the
-// next block.
+// reduction's domain. Returns how many samples the first estimates left
+// open (after the peak rule): those that took a fallback.
 template <class Sample>
 std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
-                       bool with_cosines = false);
+                       const block_plan& plan = {});
 
 // samples[k] = tone_sample(first + k) for a span of any length, with the
-// same limits: block by block, each block's cosines made in its vector pass
-// where the block before had many open samples.
+// same limits, block by block.
 template <class Sample>
-void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples);
+void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
+                  const block_plan& plan = {});
 
 // The 16-bit full-scale tone at 44100 Hz, as above.
 std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
-                       bool with_cosines = false);
+                       const block_plan& plan = {});
 void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples);
 
 }  // namespace puretone

@@ -1,4 +1,6 @@
-// Vector estimates of the sine and cosine, from SLEEF's u35 functions.
+// Vector estimates of the sine and cosine, from SLEEF's u35 functions: the
+// first estimates before the sine kernel (sine_kernel.hpp), kept so that
+// benchmarks and tests can run that path beside it (block_plan::sleef).
 //
 // Contract: the angles given are reduced by whole turns (angle_reduction.hpp),
 // |r| < 3.4, and each estimate lies within sleef_error_bound of sin r (or

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -21,24 +23,27 @@ using puretone_test::longest_sample_count;
 using puretone_test::oracle;
 
 // Samples first .. first + count - 1 from sine_block, a block at a time,
-// with and without cosines made in the same pass, checked against the
-// reference; returns the number of mismatches.
+// checked against the reference: with the kernel, with SLEEF's sine (the
+// path before it, where it is built in), and with a first bound of 2^-20,
+// which sends one sample in 16 or so to the fallbacks. Returns the number
+// of mismatches.
 int block_mismatches(double frequency, std::int32_t first, std::int32_t count)
 {
-    std::array<std::int16_t, block_samples> samples, with_cosines;
+    const puretone::block_plan plans[] = {{}, {.sleef = true}, {.first_bound = 0x1p-20}};
+    std::array<std::int16_t, block_samples> samples;
     int mismatches = 0;
-    for (std::int32_t start = first; start < first + count; start += block_samples) {
-        const auto size = static_cast<std::size_t>(std::min(block_samples, first + count - start));
-        puretone::sine_block(start, frequency, std::span(samples).first(size));
-        puretone::sine_block(start, frequency, std::span(with_cosines).first(size), true);
-        for (std::size_t k = 0; k < size; ++k) {
-            const auto index = start + static_cast<std::int32_t>(k);
-            const std::int32_t want = oracle(index, frequency).sample;
-            if ((samples[k] != want || with_cosines[k] != want) && ++mismatches <= 5)
-                ADD_FAILURE() << frequency << " Hz, i " << index << ": got " << samples[k] << " and "
-                              << with_cosines[k] << ", want " << want;
+    for (const auto& plan : plans)
+        for (std::int32_t start = first; start < first + count; start += block_samples) {
+            const auto size = static_cast<std::size_t>(std::min(block_samples, first + count - start));
+            puretone::sine_block(start, frequency, std::span(samples).first(size), plan);
+            for (std::size_t k = 0; k < size; ++k) {
+                const auto index = start + static_cast<std::int32_t>(k);
+                const std::int32_t want = oracle(index, frequency).sample;
+                if (samples[k] != want && ++mismatches <= 5)
+                    ADD_FAILURE() << frequency << " Hz, i " << index << ": got " << samples[k] << ", want " << want
+                                  << (plan.sleef ? " (SLEEF)" : plan.first_bound != 0 ? " (fallback)" : "");
+            }
         }
-    }
     return mismatches;
 }
 
@@ -57,6 +62,57 @@ TEST(sine_block, matches_mpfr_oracle_bit_for_bit)
         for (const auto& run : runs)
             EXPECT_EQ(block_mismatches(frequency, run.first, run.count), 0)
                 << frequency << " Hz from " << run.first;
+}
+
+// The wider formats with the kernel's own bound, and with the first bound
+// raised so that many samples go past the kernel to the fallbacks: every
+// sample as the reference gives it.
+template <class Sample>
+int format_mismatches(const puretone_test::oracle_tone& tone, std::int32_t first, double first_bound)
+{
+    const double peak = puretone_test::oracle_peak(tone);
+    std::array<Sample, block_samples> samples;
+    int mismatches = 0;
+    std::size_t fallbacks = 0;
+    for (std::int32_t start = first; start < first + 4 * block_samples; start += block_samples) {
+        fallbacks +=
+            puretone::tone_block<Sample>(start, {tone.rate, tone.frequency, peak}, samples, {.first_bound = first_bound});
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const auto index = start + static_cast<std::int32_t>(k);
+            const double want = puretone_test::oracle_sample(index, tone, peak);
+            const bool same = std::is_same_v<Sample, float>
+                                  ? std::bit_cast<std::uint32_t>(static_cast<float>(samples[k]))
+                                        == std::bit_cast<std::uint32_t>(static_cast<float>(want))
+                                  : static_cast<double>(samples[k]) == want;
+            if (!same && ++mismatches <= 5)
+                ADD_FAILURE() << tone.frequency << " Hz at " << tone.rate << ", i " << index << ": got "
+                              << samples[k] << ", want " << want << ", first bound " << first_bound;
+        }
+    }
+    if (first_bound != 0) {
+        EXPECT_GT(fallbacks, std::size_t{64}) << tone.frequency << " Hz: the fallbacks fired too rarely";
+    }
+    return mismatches;
+}
+
+TEST(tone_block, exact_in_every_format_when_the_fallbacks_fire)
+{
+    using puretone_test::oracle_format;
+    const struct {
+        puretone_test::oracle_tone tone;
+        double first_bound;  // one sample in 16 or more left open
+    } cases[] = {
+        {{44100, 440, oracle_format::s24, 0, 0}, 0x1p-26}, {{48000, 1000, oracle_format::s32, 0, 0}, 0x1p-34},
+        {{44100, 997, oracle_format::s32, 1, 0.5}, 0x1p-33}, {{48000, 1000, oracle_format::f32, 0, 0}, 0x1p-27},
+        {{44100, 11025, oracle_format::f32, 2, -6}, 0x1p-27},
+    };
+    for (const auto& c : cases)
+        for (const double first_bound : {0.0, c.first_bound}) {
+            const int mismatches = c.tone.format == oracle_format::f32
+                                       ? format_mismatches<float>(c.tone, 1000000, first_bound)
+                                       : format_mismatches<std::int32_t>(c.tone, 1000000, first_bound);
+            EXPECT_EQ(mismatches, 0) << c.tone.frequency << " Hz, format " << static_cast<int>(c.tone.format);
+        }
 }
 
 // The largest index whose angle is at most `limit` in magnitude; angles

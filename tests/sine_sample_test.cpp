@@ -90,28 +90,32 @@ TEST(settled_sample, decides_only_clear_brackets)
 }
 
 // The peak rule on its boundaries: tau itself, and the margin of twice the
-// cosine's bound on either side of it.
-TEST(settle_peak, decides_only_clear_cosines)
+// cosine's bound on either side of it. The estimates straddle 32766 and
+// 32767 (or their negatives) on their own; one far from a peak stays open
+// whatever the cosine.
+TEST(narrowed_bracket, decides_only_clear_cosines)
 {
     constexpr double bound = 0x1p-47;
     constexpr double tau = puretone::peak_tau;
-    const puretone::sample_bracket up{32766, 32767}, down{-32767, -32766}, other{0, 1};
+    constexpr std::int32_t open = 99999;
+    constexpr double up = 1 - 0x1p-49, down = -up, elsewhere = 1000.0 / 32767;
     const struct {
-        puretone::sample_bracket ends;
-        double cosine;
-        std::int32_t sample;  // 0: left open
+        double sine, cosine;
+        std::int32_t sample;
     } cases[] = {
         {up, 0.0, 32767}, {down, 0.0, -32767},
         {up, -1e-12, 32767}, {down, 1e-12, -32767},     // only |cos t| counts
         {up, 1e-6, 32766}, {down, -1e-6, -32766},
-        {up, tau, 0}, {down, -tau, 0},
-        {up, tau - 2 * bound, 0}, {up, tau + 2 * bound, 0},
+        {up, tau, open}, {down, -tau, open},
+        {up, tau - 2 * bound, open}, {up, tau + 2 * bound, open},
         {up, tau - 3 * bound, 32767}, {up, tau + 3 * bound, 32766},
-        {other, 0.0, 0}, {{32765, 32766}, 0.0, 0},
+        {elsewhere, 0.9995, open}, {-elsewhere, -0.9995, open},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(puretone::settle_peak(c.ends, c.cosine, bound), c.sample)
-            << c.ends.low << ".." << c.ends.high << ", cos " << c.cosine;
+    for (const auto& c : cases) {
+        const auto ends =
+            puretone::bracket_ends<std::int16_t>(puretone::narrowed_bracket(c.sine, bound, c.cosine, bound), 32767.0);
+        EXPECT_EQ(ends.low == ends.high ? ends.low : open, c.sample) << c.sine << ", cos " << c.cosine;
+    }
 }
 
 // The resolver must give the exact sample for any estimate within the bound,
