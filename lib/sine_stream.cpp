@@ -74,12 +74,12 @@ constexpr const auto& kernel_for()
 // The kernel's loop, with the reduction the run's angles need.
 template <bool fused, class Kernel>
 [[gnu::always_inline]] inline void estimates_with(const Kernel& kernel, std::int32_t first, double frequency,
-                                                  double rate, double* sines, double* cosines, std::size_t count,
+                                                  double rate, double* sines, double* peaks, std::size_t count,
                                                   bool far)
 {
     if (far)
-        return kernel_estimates<fused, true>(kernel, first, frequency, rate, sines, cosines, count);
-    kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, cosines, count);
+        return kernel_estimates<fused, true>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, peaks, count);
 }
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
@@ -90,17 +90,17 @@ template <bool fused, class Kernel>
 template <class Kernel>
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
 estimates_avx512(const Kernel& kernel, std::int32_t first, double frequency, double rate, double* sines,
-                 double* cosines, std::size_t count, bool far)
+                 double* peaks, std::size_t count, bool far)
 {
-    estimates_with<true>(kernel, first, frequency, rate, sines, cosines, count, far);
+    estimates_with<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 template <class Kernel>
 __attribute__((target("avx2,fma"))) void estimates_avx2(const Kernel& kernel, std::int32_t first, double frequency,
-                                                        double rate, double* sines, double* cosines,
+                                                        double rate, double* sines, double* peaks,
                                                         std::size_t count, bool far)
 {
-    estimates_with<true>(kernel, first, frequency, rate, sines, cosines, count, far);
+    estimates_with<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 int fused_level()
@@ -117,34 +117,37 @@ int fused_level()
 
 template <class Kernel>
 void estimates(const Kernel& kernel, std::int32_t first, double frequency, double rate, double* sines,
-               double* cosines, std::size_t count)
+               double* peaks, std::size_t count)
 {
-    const bool far = far_angles(first + static_cast<std::int32_t>(count) - 1, frequency, rate);
+    // The last index, first + count - 1, at most 2^31 - 1: first + count may
+    // not be an int32_t.
+    const bool far = far_angles(first + static_cast<std::int32_t>(count - 1), frequency, rate);
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
     static const int level = fused_level();
     if (level == 2)
-        return estimates_avx512(kernel, first, frequency, rate, sines, cosines, count, far);
+        return estimates_avx512(kernel, first, frequency, rate, sines, peaks, count, far);
     if (level == 1)
-        return estimates_avx2(kernel, first, frequency, rate, sines, cosines, count, far);
+        return estimates_avx2(kernel, first, frequency, rate, sines, peaks, count, far);
 #elif PURETONE_VECTOR && defined(__aarch64__)
     if (widest_vector_isa() == vector_isa::sve)
-        return kernel_estimates_sve(kernel, first, frequency, rate, sines, cosines, count, far);
+        return kernel_estimates_sve(kernel, first, frequency, rate, sines, peaks, count, far);
 #endif
-    estimates_with<fast_fma>(kernel, first, frequency, rate, sines, cosines, count, far);
+    estimates_with<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 // The rounding test for a run of estimates of sin t within `bound`, each
-// bracket narrowed by the estimate of cos t (narrowed_bracket), without
-// branches, so that it runs on vectors. samples[k] is the settled sample,
+// bracket narrowed at the peaks (narrowed_bracket) by peaks[k]: the
+// kernel's peak distance, or SLEEF's cosine. Without branches, so that it
+// runs on vectors. samples[k] is the settled sample,
 // or the low end's where it is left open; returns how many are open.
 template <class Sample>
-[[gnu::always_inline]] inline std::int32_t settle_samples_with(const double* sines, const double* cosines,
+[[gnu::always_inline]] inline std::int32_t settle_samples_with(const double* sines, const double* peaks,
                                                                Sample* samples, std::size_t count, double peak,
                                                                double bound)
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
-        const sine_bracket bracket = narrowed_bracket(sines[k], bound, cosines[k], bound);
+        const sine_bracket bracket = narrowed_bracket(sines[k], bound, peaks[k], bound);
         if constexpr (is_float_sample<Sample>) {
             const bracket_of<Sample> ends = bracket_ends<Sample>(bracket, peak);
             samples[k] = ends.low;
@@ -163,37 +166,37 @@ template <class Sample>
 
 // One copy a sample type, each cloned for the instruction sets.
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* cosines, std::int16_t* samples, std::size_t count,
+std::int32_t settle_samples(const double* sines, const double* peaks, std::int16_t* samples, std::size_t count,
                             double peak, double bound)
 {
     // Settled as 32-bit samples, then narrowed: a loop that did both would
     // hold 16 samples' doubles at once, more than the registers.
     alignas(64) std::array<std::int32_t, block_samples> wide;
-    const std::int32_t open = settle_samples_with(sines, cosines, wide.data(), count, peak, bound);
+    const std::int32_t open = settle_samples_with(sines, peaks, wide.data(), count, peak, bound);
     for (std::size_t k = 0; k < count; ++k)
         samples[k] = static_cast<std::int16_t>(wide[k]);
     return open;
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* cosines, std::int32_t* samples, std::size_t count,
+std::int32_t settle_samples(const double* sines, const double* peaks, std::int32_t* samples, std::size_t count,
                             double peak, double bound)
 {
-    return settle_samples_with(sines, cosines, samples, count, peak, bound);
+    return settle_samples_with(sines, peaks, samples, count, peak, bound);
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* cosines, float* samples, std::size_t count,
+std::int32_t settle_samples(const double* sines, const double* peaks, float* samples, std::size_t count,
                             double peak, double bound)
 {
-    return settle_samples_with(sines, cosines, samples, count, peak, bound);
+    return settle_samples_with(sines, peaks, samples, count, peak, bound);
 }
 
 // Whether the rounding test leaves sample k open, as settle_samples decides.
 template <class Sample>
-[[gnu::always_inline]] inline bool left_open(double sine, double cosine, double bound, double peak)
+[[gnu::always_inline]] inline bool left_open(double sine, double peak_distance, double bound, double peak)
 {
-    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, cosine, bound), peak);
+    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), peak);
     return !same_sample(ends.low, ends.high);
 }
 
@@ -206,23 +209,25 @@ constexpr std::size_t gather_samples = block_samples / 4;
 // block: a loop without branches, which the compiler makes into vector code.
 PURETONE_VECTOR_CLONES
 void fine_estimates(std::int32_t first, double frequency, double rate, const double* __restrict indices,
-                    double* __restrict sines, double* __restrict cosines, std::size_t count)
+                    double* __restrict sines, double* __restrict peaks, std::size_t count)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(indices[j]), frequency, rate);
         const sine_and_peak estimate = kernel_estimate<fast_fma>(fine_kernel, kernel_reduction<fast_fma, true>(angle));
         sines[j] = estimate.sine;
-        cosines[j] = estimate.peak;
+        peaks[j] = estimate.peak;
     }
 }
 
-// One integer sample from estimates of its sine and cosine within `bound`:
+// One integer sample from an estimate of its sine and its peak distance,
+// within `bound`:
 // the rounding test, else the exact resolver from the angle, made again
 // (tone_angle gives the very bits the kernel had).
 template <class Sample>
-Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double cosine, double bound)
+Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double peak_distance, double bound)
 {
-    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, cosine, bound), tone.peak);
+    const bracket_of<Sample> ends =
+        bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), tone.peak);
     if (same_sample(ends.low, ends.high))
         return ends.low;
     return resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sine, bound, tone.peak);
@@ -232,29 +237,29 @@ Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, doubl
 // branches; after the coarse kernel they take the fine kernel's estimates
 // first, which settle all but about one in 2^17 of them.
 template <class Sample>
-void settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* cosines,
+void settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
                           double bound, bool coarse, std::span<Sample> samples, double* scratch)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
     double* const fine_sines = scratch + gather_samples;
-    double* const fine_cosines = scratch + 2 * gather_samples;
+    double* const fine_peak_distances = scratch + 2 * gather_samples;
     std::size_t open = 0;
     const auto settle_gathered = [&] {
         if (coarse)
-            fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_cosines, open);
+            fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_peak_distances, open);
         for (std::size_t j = 0; j < open; ++j) {
             const auto k = static_cast<std::size_t>(open_index[j]);
             const std::int32_t index = first + static_cast<std::int32_t>(k);
-            samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_cosines[j],
+            samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_peak_distances[j],
                                                      fine_kernel.total_bound)
-                                : settle_one<Sample>(index, tone, sines[k], cosines[k], bound);
+                                : settle_one<Sample>(index, tone, sines[k], peaks[k], bound);
         }
         open = 0;
     };
     for (std::size_t k = 0; k < samples.size(); ++k) {
         // Written every time, kept only when open: no branch to mispredict.
         open_index[open] = static_cast<double>(k);
-        open += left_open<Sample>(sines[k], cosines[k], bound, tone.peak);
+        open += left_open<Sample>(sines[k], peaks[k], bound, tone.peak);
         if (open == gather_samples)
             settle_gathered();
     }
@@ -281,7 +286,7 @@ void near_zero_estimates(std::int32_t first, double frequency, double rate, cons
 // crossing gathered, without branches, and settled from their estimates
 // near zero; the rest, rare, and any still open, by the resolver. An angle
 // of +-0 (phase 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, const double* cosines,
+void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
                         double bound, std::span<float> samples, double* scratch)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
@@ -308,7 +313,7 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
     for (std::size_t k = 0; k < samples.size(); ++k) {
         // Written every time, kept only when open near a zero: no branch to
         // mispredict where every other sample is one.
-        const bool open_here = left_open<float>(sines[k], cosines[k], bound, tone.peak);
+        const bool open_here = left_open<float>(sines[k], peaks[k], bound, tone.peak);
         const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
         open_index[open] = static_cast<double>(k);
         open += open_here & near_zero;
@@ -319,7 +324,7 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
     if (open != 0)
         settle_gathered_floats();
     for (std::size_t k = 0; open_elsewhere != 0 && k < samples.size(); ++k) {
-        if (left_open<float>(sines[k], cosines[k], bound, tone.peak) && std::fabs(sines[k]) > zero_crossing_reach) {
+        if (left_open<float>(sines[k], peaks[k], bound, tone.peak) && std::fabs(sines[k]) > zero_crossing_reach) {
             resolve(k);
             --open_elsewhere;
         }
@@ -338,12 +343,12 @@ template <bool fused>
 }
 
 void sleef_estimates(std::int32_t first, double frequency, double rate, double* reduced, double* sines,
-                     double* cosines, std::size_t count)
+                     double* peaks, std::size_t count)
 {
     const std::size_t padded = (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
     reduce_angles_with<fast_fma>(first, frequency, rate, reduced, count);
     std::fill(reduced + count, reduced + padded, 0.0);  // whole vectors, harmless
-    vector_estimates(widest_vector_isa(), reduced, sines, cosines, padded);
+    vector_estimates(widest_vector_isa(), reduced, sines, peaks, padded);
 }
 #endif
 
@@ -354,28 +359,30 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
                        const block_plan& plan)
 {
     alignas(64) std::array<double, block_samples> sines;
-    alignas(64) std::array<double, block_samples> cosines;
+    alignas(64) std::array<double, block_samples> peaks;  // peak distances, or cosines
     alignas(64) std::array<double, block_samples> scratch;
     const std::size_t count = samples.size();
+    if (count == 0)
+        return 0;
     constexpr const auto& kernel = kernel_for<Sample>();
     bool coarse = std::is_same_v<Sample, std::int16_t>;
     double bound = kernel.total_bound;
 #if PURETONE_VECTOR
     if (plan.sleef) {
-        sleef_estimates(first, tone.frequency, tone.rate, scratch.data(), sines.data(), cosines.data(), count);
+        sleef_estimates(first, tone.frequency, tone.rate, scratch.data(), sines.data(), peaks.data(), count);
         bound = vector_error_bound;
         coarse = false;
     } else
 #endif
-        estimates(kernel, first, tone.frequency, tone.rate, sines.data(), cosines.data(), count);
+        estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
     if (plan.first_bound != 0)
         bound = plan.first_bound;
-    const std::int32_t open = settle_samples(sines.data(), cosines.data(), samples.data(), count, tone.peak, bound);
+    const std::int32_t open = settle_samples(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
     if (open != 0) {
         if constexpr (is_float_sample<Sample>)
-            settle_open_floats(first, tone, sines.data(), cosines.data(), bound, samples, scratch.data());
+            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());
         else
-            settle_open_integers(first, tone, sines.data(), cosines.data(), bound, coarse, samples, scratch.data());
+            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data());
     }
     return static_cast<std::size_t>(open);
 }
