@@ -27,11 +27,12 @@
 // In all, |r - (t - 2 pi k)| <= 2^-52 + 2^-58 + 2^-59 < reduction_error_bound.
 //
 // Built with -ffp-contract=off: every operation rounds once, as above.
-// Always inlined: files built for wider instruction sets include this, and
-// an out-of-line copy made there could be shared with code for any CPU.
+// Always inlined, with no call to an inline library function (the bit casts
+// are the compiler's builtin): files built for wider instruction sets
+// include this, and an out-of-line copy made there could be shared with
+// code for any CPU.
 #pragma once
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -101,7 +102,7 @@ template <bool fused = fast_fma>
 //      rounds by at most 2^-15) = 2^-14, so |t/pi - k| <= 1/2 + 2^-14 and
 //      |t - k pi| <= pi/2 + 2^-11.6 < 1.5711. For |t| < 3.4 the product errs
 //      by less than 2^-52, and k is 0 or +-1. k is exact: |k| < 2^38.4 < 2^51.
-//   2. h = RN(k Q1) and l = k Q1 - h exactly (product_error). |h| < 2^40, so
+//   2. h = RN(k Q1) and l = k Q1 - h exactly (product_error). |h| < 2^41, so
 //      |l| <= 2^-13. For |k| <= 1, l = 0.
 //   3. u = (t - h) - l = t - k Q1, both subtractions exact. If k = 0, h = l
 //      = 0. Otherwise |t| > 1.57 is a multiple of 2^-52, and so are k Q1, h
@@ -143,7 +144,7 @@ template <bool fused = fast_fma>
     // even, so its lowest bit is k's parity.
     const double shifted = t * inverse_pi + integer_rounder;
     const double k = shifted - integer_rounder;
-    const double sign = std::bit_cast<double>(std::bit_cast<std::uint64_t>(shifted) << 63);
+    const double sign = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, shifted) << 63);
     if constexpr (fused) {
         // t - k Q1 is a double (step 3), so one rounding of it is exact; and
         // RN(u - k Q2) errs by at most 2^-53 (step 5, without step 4).
@@ -160,7 +161,7 @@ template <bool fused = fast_fma>
 // x with the sign of (-1)^k applied: exact.
 [[gnu::always_inline]] inline double with_sign(double x, double sign)
 {
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) ^ std::bit_cast<std::uint64_t>(sign));
+    return __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, x) ^ __builtin_bit_cast(std::uint64_t, sign));
 }
 
 // (-1)^k for a whole k below 2^48, from doubles alone, so that loops of it

@@ -10,7 +10,8 @@
 // RN(y + E)] and the sample lies between v(y - E) and v(y + E). When those
 // agree, that is the sample; otherwise the resolver decides it exactly. The
 // contract for every function here: the estimate y is finite and
-// |y - sin t| <= E, with E at most 2^-47.
+// |y - sin t| <= E, with E at most 2^-20 and P (1 + 2E) below 2^31, so that
+// no integer end overflows (|y +- E| <= 1 + 2E).
 #pragma once
 
 #include <algorithm>
@@ -47,8 +48,9 @@ constexpr double libm_error_bound = 0x1p-49;
 
 // The sample types: int16_t for s16, int32_t for s24 (the 24-bit value,
 // sign-extended) and s32, float for f32. Every integer sample is computed as
-// an int32_t: |P * x| < 2^31 for |x| <= 1 + 2^-47 and P < 2^31 - 1 + 1, so
-// the truncation never overflows.
+// an int32_t: |P * x| < 2^31 for |x| <= 1 + 2E (the contract below), so the
+// truncation never overflows: at full scale in s32, (2^31 - 1)(1 + 2^-32) <
+// 2^31.
 template <class Sample>
 constexpr bool is_float_sample = std::is_same_v<Sample, float>;
 
@@ -141,7 +143,7 @@ struct sine_bracket {
 };
 
 // The bracket [y - E, y + E] of an estimate y of sin t within E (at most
-// 2^-33), narrowed by a cosine c, with cosine_bound C at least 2^-70: c is
+// 2^-20), narrowed by a cosine c, with cosine_bound C at least 2^-70: c is
 // any value such that |cos t| < tau where |c| < tau - 2C + 2^-79, and
 // |cos t| > tau where |c| > tau + 2C - 2^-79. An estimate of cos t within C
 // is one (the 2^-79 covers the roundings of tau and of tau +- 2C); so is

@@ -4,8 +4,9 @@
 //
 // Contract: for a run of sample indices whose angles t lie within the
 // reduction's domain (angle_reduction.hpp), sines[k] lies within
-// kernel.total_bound of sin t, and peaks[k] is an estimate of |cos t| that
-// serves narrowed_bracket (exact_sine.hpp) with the same bound. Each
+// kernel.total_bound of sin t, and peaks[k] is the peak distance, about
+// pi/2 - |x| (below), which stands in for |cos t| in narrowed_bracket
+// (exact_sine.hpp) with the same bound. Each
 // estimate still goes through the rounding test, so the kernel, the
 // instruction set and FMA change speed, never bytes. The loops have no
 // branches and no calls, so the compiler makes them into vector code for
@@ -18,7 +19,8 @@
 // polynomial for the sine of the reduced angle x, |x| < 1.5711, and the
 // half turns' sign.
 //
-// Every function here is always inlined: this header is included by files
+// Every function here is always inlined, and calls no inline function that
+// is not (no std::array, no std::bit_cast): this header is included by files
 // built for wider instruction sets, and an out-of-line copy made there could
 // be shared with code that must run on any CPU of the architecture.
 //
@@ -27,7 +29,6 @@
 
 #include "angle_reduction.hpp"
 
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -48,14 +49,14 @@ namespace puretone {
 //     v|. Fused, x + x w rounds once, within the same bound.
 //   - The sign (-1)^k is exact: a flip of the sign bit.
 // sine_kernel.sollya computes this from the coefficients, with |x| <=
-// 1.5711, rounded up: evaluation_bound. The reduced angle's error passes
-// through a slope of at most 1 + 2^-10 (|cos| <= 1, and the polynomial's
-// slope differs from it by far less), so
+// 1.5711, rounded up: evaluation_bound. x differs from the exact reduced
+// angle by at most half_turn_error_bound, and sin has a slope of at most 1
+// between them (the 2^-10 below is margin only), so
 //   total_bound = (1 + 2^-10) half_turn_error_bound + approximation_bound
 //                 + evaluation_bound.
 template <std::size_t terms>
 struct kernel_polynomial {
-    std::array<double, terms> sine;  // S: the coefficients of x^3, x^5, ...
+    double sine[terms];  // S: the coefficients of x^3, x^5, ... (a plain array: see above)
     double approximation_bound;      // sup |polynomial - sin| on |x| <= 1.5711, certified
     double evaluation_bound;         // the rounding errors above
     double total_bound;              // the bound the rounding test takes
@@ -111,7 +112,7 @@ template <bool fused>
 // c[j] + z (c[j + 1] + z (...)), written out at compile time: a loop here
 // would keep the compiler from making the samples' loop into vector code.
 template <bool fused, std::size_t j = 0, std::size_t terms>
-[[gnu::always_inline]] inline double horner(const std::array<double, terms>& c, double z)
+[[gnu::always_inline]] inline double horner(const double (&c)[terms], double z)
 {
     if constexpr (j + 1 == terms)
         return c[j];
@@ -125,15 +126,16 @@ struct sine_and_peak {
 };
 
 // The peak distance: d = RN(RN(H1 - |x|) + H2), H1 + H2 = RN(pi/2) +
-// RN(pi/2 - H1). |cos t| = |cos x| = sin |m|, m = pi/2 - |x_true|, and d
-// lies within E = half_turn_error_bound + 2^-52 of m (two roundings of
-// values below 2, and x's own error). narrowed_bracket asks, for a bound C
+// RN(pi/2 - H1), within 2^-107 of pi/2. |cos t| = |cos x_true| = sin |m|,
+// m = pi/2 - |x_true|, and d lies within E = half_turn_error_bound + 2^-52
+// of m (two roundings of values below 2, and 2^-107, within the former's
+// rounding up; and x's own error). narrowed_bracket asks, for a bound C
 // >= E, that |cos t| < tau where |d| < tau - 2C + 2^-79, and |cos t| > tau
 // where |d| > tau + 2C - 2^-79:
 //   - then |m| < tau - C + 2^-79 < tau, and sin |m| <= |m| < tau;
-//   - or |m| > tau + C - 2^-79 (and |m| <= pi/2), so sin |m| >= (tau + C -
-//     2^-79)(1 - tau^2) > tau (sin rises on [0, pi/2]), as C - 2^-79 > 2^-71
-//     > tau^3.
+//   - or |m| > a = tau + C - 2^-79 (and |m| <= pi/2, where sin rises), so
+//     sin |m| >= sin a >= a - a^3/6 > tau, as C - 2^-79 > a^3/6 for every C
+//     from 2^-70 to 2^-20.
 // A plain estimate of cos t would take a second polynomial; this takes
 // three operations, and is as good where it counts, near a peak.
 constexpr double half_pi_1 = 0x1.921fb54442d18p+0;   // RN(pi/2)

@@ -18,7 +18,7 @@ struct tone_shape {
 // The angle of sample i, in double, in exactly this order: i / rate, times
 // the frequency, times 2, times pi (the double nearest pi). The order fixes
 // the last bits of the angle, and through the truncation, the samples. Its
-// magnitude never decreases with i (each step is monotonic).
+// magnitude never decreases as i >= 0 grows (each step is monotonic).
 double sine_angle(std::int32_t index, double frequency, double rate = 44100.0);
 
 // trunc(32767 * RN(sin(angle))) at 44100 Hz, with RN the correctly rounded
@@ -44,9 +44,9 @@ constexpr std::int32_t block_samples = 256;
 // is built in) makes them with SLEEF's vector sine and cosine instead: the
 // path before the kernel, kept to measure against. `first_bound`, where not
 // 0, replaces the first estimates' bound: a larger valid bound (at most
-// 2^-33, so that no integer end overflows) sends more samples to the
-// fallbacks, which tests use to make them fire. Samples are the same for
-// every plan.
+// 2^-20, and with P (1 + 2 first_bound) below 2^31, so that no integer end
+// overflows) sends more samples to the fallbacks, which tests use to make
+// them fire. Samples are the same for every plan.
 struct block_plan {
     bool sleef = false;
     double first_bound = 0;

@@ -15,12 +15,12 @@
 //     t / pi by at most 2^48 * 2^-52 = 2^-4, so rint of it is the nearest
 //     integer k (t / pi lies within 2^-14 of it), exactly: |x| < 2^51.
 //   - b = (t - h1) - l1 = t - k Q1 exactly, with h1 = RN(k Q1) and l1 = k Q1
-//     - h1 exact (Dekker's product). If k = 0, h1 = l1 = 0. Otherwise |t| > 2, so t is a
+//     - h1 exact (Dekker's product, or FMA). If k = 0, h1 = l1 = 0. Otherwise |t| > 2, so t is a
 //     multiple of 2^-51, and so are k Q1 (Q1 is), h1 (>= Q1 > 2) and l1.
 //     |t - k Q1| <= |r| + |k| |pi - Q1| < 2^-13 + 2^48 * 2^-52.8 < 2^-4, and
 //     |l1| <= ulp(h1) / 2 <= 2^-3 (h1 < 2^50): t - h1 and then b are
 //     multiples of 2^-51 below 2^-1, 50 bits at most: both exact.
-//   - k Q2 = h2 + l2 exactly (Dekker); |h2| < 2^48 * 2^-52.8 < 2^-4.8, so
+//   - k Q2 = h2 + l2 exactly (Dekker, or FMA); |h2| < 2^48 * 2^-52.8 < 2^-4.8, so
 //     |l2| <= 2^-58. c + e = b - h2 exactly (Knuth's two-sum), |e| <=
 //     ulp(c) / 2 <= 2^-53 |c|. |k Q3| < 2^48 * 2^-108 = 2^-60.
 //   - rl = RN(RN(e - l2) - RN(k Q3)): three roundings of values below

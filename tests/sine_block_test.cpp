@@ -101,16 +101,19 @@ TEST(tone_block, exact_in_every_format_when_the_fallbacks_fire)
     const struct {
         puretone_test::oracle_tone tone;
         double first_bound;  // one sample in 16 or more left open
+        std::int32_t first = 1000000;
     } cases[] = {
         {{44100, 440, oracle_format::s24, 0, 0}, 0x1p-26}, {{48000, 1000, oracle_format::s32, 0, 0}, 0x1p-34},
         {{44100, 997, oracle_format::s32, 1, 0.5}, 0x1p-33}, {{48000, 1000, oracle_format::f32, 0, 0}, 0x1p-27},
         {{44100, 11025, oracle_format::f32, 2, -6}, 0x1p-27},
+        {{44100, 2147483647, oracle_format::s32, 0, 0}, 0x1p-34, 10000000},  // angles beyond 2^40
+        {{44100, -1000003, oracle_format::f32, 0, 0}, 0x1p-27, 2000000000},
     };
     for (const auto& c : cases)
         for (const double first_bound : {0.0, c.first_bound}) {
             const int mismatches = c.tone.format == oracle_format::f32
-                                       ? format_mismatches<float>(c.tone, 1000000, first_bound)
-                                       : format_mismatches<std::int32_t>(c.tone, 1000000, first_bound);
+                                       ? format_mismatches<float>(c.tone, c.first, first_bound)
+                                       : format_mismatches<std::int32_t>(c.tone, c.first, first_bound);
             EXPECT_EQ(mismatches, 0) << c.tone.frequency << " Hz, format " << static_cast<int>(c.tone.format);
         }
 }
@@ -130,12 +133,13 @@ std::int32_t last_index_within(double frequency, double limit)
     return low;
 }
 
-// Far angles, reduced by up to 10^14 turns: runs of blocks around 1e14,
-// 2e14, 4e14 and 6e14 (the largest angles are tested above).
+// Far angles, reduced by up to 10^14 turns: runs of blocks around 2^40
+// (where blocks begin to be reduced by whole turns first), 1e14, 2e14,
+// 4e14 and 6e14 (the largest angles are tested above).
 TEST(sine_block, exact_at_far_angles)
 {
     for (const double frequency : {2147483647.0, -2147483648.0, 400000000.0})
-        for (const double angle : {1e14, 2e14, 4e14, 6e14}) {
+        for (const double angle : {0x1p40, 1e14, 2e14, 4e14, 6e14}) {  // 2^40: reduced by whole turns first
             const std::int32_t last = last_index_within(frequency, angle);
             if (last == longest_sample_count)
                 continue;  // this frequency never gets so far
@@ -145,7 +149,7 @@ TEST(sine_block, exact_at_far_angles)
 }
 
 // Runs of any length, from any start, cut into blocks and passed between
-// sine-only and sine-and-cosine blocks, give the samples one at a time.
+// blocks, give the samples one at a time.
 TEST(sine_samples, block_boundaries_give_the_scalar_samples)
 {
     const std::size_t counts[] = {0, 1, 7, block_samples - 1, block_samples, block_samples + 1,
