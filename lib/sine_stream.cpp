@@ -135,19 +135,23 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
     estimates_with<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
-// The rounding test for a run of estimates of sin t within `bound`, each
-// bracket narrowed at the peaks (narrowed_bracket) by peaks[k]: the
-// kernel's peak distance, or SLEEF's cosine. Without branches, so that it
-// runs on vectors. samples[k] is the settled sample,
-// or the low end's where it is left open; returns how many are open.
-template <class Sample>
-[[gnu::always_inline]] inline std::int32_t settle_samples_with(const double* sines, const double* peaks,
-                                                               Sample* samples, std::size_t count, double peak,
-                                                               double bound)
+// The rounding test for a run of estimates of sin t within `bound`,
+// without branches, so that it runs on vectors: first on the plain bracket
+// [y - E, y + E]; then, where that leaves any sample open, on each bracket
+// narrowed at the peaks (narrowed_bracket) by peaks[k], the kernel's peak
+// distance or SLEEF's cosine. Near a peak the plain bracket straddles only
+// within about 2^-17 rad of it, rarely, unless the tone lands on its peaks
+// (11025 Hz at 44100 Hz: every other sample). samples[k] is the settled
+// sample, or the low end's where it is left open; returns how many are
+// open.
+template <bool narrowed, class Sample>
+[[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, const double* peaks, Sample* samples,
+                                                       std::size_t count, double peak, double bound)
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
-        const sine_bracket bracket = narrowed_bracket(sines[k], bound, peaks[k], bound);
+        const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
+                                              : sine_bracket{sines[k] - bound, sines[k] + bound};
         if constexpr (is_float_sample<Sample>) {
             const bracket_of<Sample> ends = bracket_ends<Sample>(bracket, peak);
             samples[k] = ends.low;
@@ -162,6 +166,15 @@ template <class Sample>
         }
     }
     return open;
+}
+
+template <class Sample>
+[[gnu::always_inline]] inline std::int32_t settle_samples_with(const double* sines, const double* peaks,
+                                                               Sample* samples, std::size_t count, double peak,
+                                                               double bound)
+{
+    const std::int32_t open = settle_pass<false>(sines, peaks, samples, count, peak, bound);
+    return open != 0 ? settle_pass<true>(sines, peaks, samples, count, peak, bound) : 0;
 }
 
 // One copy a sample type, each cloned for the instruction sets.
