@@ -174,7 +174,11 @@ template <class Sample>
                                                                double bound)
 {
     const std::int32_t open = settle_pass<false>(sines, peaks, samples, count, peak, bound);
-    return open != 0 ? settle_pass<true>(sines, peaks, samples, count, peak, bound) : 0;
+    // f32 needs no narrowing: there v(1 - 2^-53) and v(1) agree but for
+    // rare peaks P, which the resolver then settles.
+    if (is_float_sample<Sample> || open == 0)
+        return open;
+    return settle_pass<true>(sines, peaks, samples, count, peak, bound);
 }
 
 // One copy a sample type, each cloned for the instruction sets.
@@ -295,11 +299,27 @@ void near_zero_estimates(std::int32_t first, double frequency, double rate, cons
     }
 }
 
+// Marks the float samples the rounding test (on the plain bracket, as
+// settle_samples) leaves open, in `marks`: 1 where the estimate is near a
+// zero crossing, 2 elsewhere, else 0. Without branches, so that it runs on
+// vectors.
+PURETONE_VECTOR_CLONES
+void mark_open_floats(const double* __restrict sines, double* __restrict marks, std::size_t count, double peak,
+                      double bound)
+{
+    for (std::size_t k = 0; k < count; ++k) {
+        const bracket_of<float> ends = bracket_for<float>(sines[k], bound, peak);
+        const bool open = !same_sample(ends.low, ends.high);
+        const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
+        marks[k] = open ? (near_zero ? 1.0 : 2.0) : 0.0;
+    }
+}
+
 // The float samples left open by the rounding test: those on a zero
 // crossing gathered, without branches, and settled from their estimates
 // near zero; the rest, rare, and any still open, by the resolver. An angle
 // of +-0 (phase 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
+void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, double* marks,
                         double bound, std::span<float> samples, double* scratch)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
@@ -323,21 +343,20 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
         }
         open = 0;
     };
+    mark_open_floats(sines, marks, samples.size(), tone.peak, bound);
     for (std::size_t k = 0; k < samples.size(); ++k) {
         // Written every time, kept only when open near a zero: no branch to
         // mispredict where every other sample is one.
-        const bool open_here = left_open<float>(sines[k], peaks[k], bound, tone.peak);
-        const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
         open_index[open] = static_cast<double>(k);
-        open += open_here & near_zero;
-        open_elsewhere += open_here & !near_zero;
+        open += marks[k] == 1.0;
+        open_elsewhere += marks[k] == 2.0;
         if (open == gather_samples)
             settle_gathered_floats();
     }
     if (open != 0)
         settle_gathered_floats();
     for (std::size_t k = 0; open_elsewhere != 0 && k < samples.size(); ++k) {
-        if (left_open<float>(sines[k], peaks[k], bound, tone.peak) && std::fabs(sines[k]) > zero_crossing_reach) {
+        if (marks[k] == 2.0) {
             resolve(k);
             --open_elsewhere;
         }
@@ -393,7 +412,7 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
     const std::int32_t open = settle_samples(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
     if (open != 0) {
         if constexpr (is_float_sample<Sample>)
-            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());
+            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());  // peaks unused for f32
         else
             settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data());
     }
