@@ -6,7 +6,7 @@
 #    settle;
 #  - at 2147483647 Hz and at 440 Hz over a long tone written to /dev/null,
 #    whose angles reach 2.7e14 at 20000 s: far angles against near ones;
-#  - when a scalar-only build is at hand (-DPURETONE_VECTOR=OFF), that build
+#  - when a portable build is at hand (-DPURETONE_VECTOR=OFF), that build
 #    at 440 Hz, whose file must be byte-identical;
 #  - against the floor: dd copying puretone's finished file to a new file on
 #    the same file system (bs=64k), and the long tone to /dev/null on one
@@ -17,7 +17,7 @@
 #    (48695 s) to /dev/null.
 #
 #   bench/side_by_side.sh [seconds (600)] [runs (5)] [puretone binary (build/puretone)]
-#                         [scalar-only binary (build-scalar/puretone, when built)]
+#                         [portable binary (build-scalar/puretone, when built)]
 #                         [far-angle seconds (20000; 0 skips)] [earlier binary]
 #
 # sox and ffmpeg are timed when installed. Output goes to /dev/shm when it
@@ -100,8 +100,8 @@ fi
 [ -n "${ns[far_2147483647]:-}" ] &&
   echo "  puretone $far_seconds s to /dev/null, 2147483647 Hz / 440 Hz: $(ratio "${ns[far_2147483647]}" "${ns[near_440]}")x"
 if [ -n "${ns[scalar_440]:-}" ]; then
-  echo "  scalar-only / puretone at 440 Hz: $(ratio "${ns[scalar_440]}" "${ns[puretone_440]}")x"
-  cmp -s "$scratch/p.wav" "$scratch/c.wav" || { echo "side_by_side: the scalar-only build wrote different bytes" >&2; exit 1; }
+  echo "  portable / puretone at 440 Hz: $(ratio "${ns[scalar_440]}" "${ns[puretone_440]}")x"
+  cmp -s "$scratch/p.wav" "$scratch/c.wav" || { echo "side_by_side: the portable build wrote different bytes" >&2; exit 1; }
 fi
 rss=$(/usr/bin/time -f %M "$puretone" /dev/null 440 48695 2>&1 >/dev/null | tail -n 1)
 echo "  peak resident memory, 48695 s to /dev/null: $rss KiB"
