@@ -411,8 +411,8 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
         bound = plan.first_bound;
     const std::int32_t open = settle_samples(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
     if (open != 0) {
-        if constexpr (is_float_sample<Sample>)
-            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());  // peaks unused for f32
+        if constexpr (is_float_sample<Sample>)  // f32 has no use for the peak distances: they make way for marks
+            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());
         else
             settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data());
     }
