@@ -164,13 +164,4 @@ template <bool fused = fast_fma>
     return __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, x) ^ __builtin_bit_cast(std::uint64_t, sign));
 }
 
-// (-1)^k for a whole k below 2^48, from doubles alone, so that loops of it
-// run on vectors: k/2 is exact, and so is its rint by the rounder; they
-// differ by 0 or 1/2, which makes 1 or -1 exactly.
-[[gnu::always_inline]] inline double parity_sign(double k)
-{
-    const double half = k * 0.5;
-    return 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
-}
-
 }  // namespace puretone

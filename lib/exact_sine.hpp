@@ -97,16 +97,27 @@ inline sample_bracket bracket_samples(double estimate, double bound)
     return {scale_to_sample(estimate - bound), scale_to_sample(estimate + bound)};
 }
 
-// The same for any format and peak.
+// The same for any format and peak: the samples of a bracket's ends.
+struct sine_bracket {
+    double low, high;  // RN(sin t) lies in [low, high]
+};
+
 template <class Sample>
 struct bracket_of {
     Sample low, high;
 };
 
 template <class Sample>
+inline bracket_of<Sample> bracket_ends(sine_bracket bracket, double peak)
+{
+    return {scale_sample<Sample>(bracket.low, peak), scale_sample<Sample>(bracket.high, peak)};
+}
+
+// The samples of y - E and y + E.
+template <class Sample>
 inline bracket_of<Sample> bracket_for(double estimate, double bound, double peak)
 {
-    return {scale_sample<Sample>(estimate - bound, peak), scale_sample<Sample>(estimate + bound, peak)};
+    return bracket_ends<Sample>({estimate - bound, estimate + bound}, peak);
 }
 
 // The rounding test: the sample, when both ends of the estimate's bracket
@@ -138,10 +149,6 @@ inline std::optional<std::int16_t> settled_sample(double estimate, double bound)
 // though there v(1 - 2^-53) and v(1) nearly always agree anyway).
 constexpr double peak_tau = 0x1.6a09e667f3bccp-27;  // sqrt(2^-53 - 2^-108) ~ 1.05e-8, to nearest
 
-struct sine_bracket {
-    double low, high;  // RN(sin t) lies in [low, high]
-};
-
 // The bracket [y - E, y + E] of an estimate y of sin t within E (at most
 // 2^-20), narrowed by a cosine c, with cosine_bound C at least 2^-70: c is
 // any value such that |cos t| < tau where |c| < tau - 2C + 2^-79, and
@@ -169,13 +176,6 @@ inline sine_bracket narrowed_bracket(double sine, double bound, double cosine, d
     const double floor = at_peak ? sign : off_peak ? -below_one : -2.0;
     const double ceiling = at_peak ? sign : off_peak ? below_one : 2.0;
     return {std::min(std::max(sine - bound, floor), ceiling), std::min(std::max(sine + bound, floor), ceiling)};
-}
-
-// The samples of a bracket's ends, for any format and peak.
-template <class Sample>
-inline bracket_of<Sample> bracket_ends(sine_bracket bracket, double peak)
-{
-    return {scale_sample<Sample>(bracket.low, peak), scale_sample<Sample>(bracket.high, peak)};
 }
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.

@@ -196,6 +196,17 @@ template <bool fused, bool far, class Kernel>
     }
 }
 
+// The same, with the reduction the run's angles need.
+template <bool fused, class Kernel>
+[[gnu::always_inline]] inline void kernel_estimates(const Kernel& kernel, std::int32_t first, double frequency,
+                                                    double rate, double* sines, double* peaks, std::size_t count,
+                                                    bool far)
+{
+    if (far)
+        return kernel_estimates<fused, true>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, peaks, count);
+}
+
 // Whether a run of samples needs the reduction by whole turns first: the
 // magnitude of the angle never decreases with the index.
 [[gnu::always_inline]] inline bool far_angles(std::int32_t last, double frequency, double rate)

@@ -8,17 +8,13 @@ namespace puretone {
 void kernel_estimates_sve(const kernel_polynomial<5>& kernel, std::int32_t first, double frequency,
                           double rate, double* sines, double* peaks, std::size_t count, bool far)
 {
-    if (far)
-        return kernel_estimates<true, true>(kernel, first, frequency, rate, sines, peaks, count);
-    kernel_estimates<true, false>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first, double frequency,
                           double rate, double* sines, double* peaks, std::size_t count, bool far)
 {
-    if (far)
-        return kernel_estimates<true, true>(kernel, first, frequency, rate, sines, peaks, count);
-    kernel_estimates<true, false>(kernel, first, frequency, rate, sines, peaks, count);
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 }  // namespace puretone

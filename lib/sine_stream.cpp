@@ -71,17 +71,6 @@ constexpr const auto& kernel_for()
         return fine_kernel;
 }
 
-// The kernel's loop, with the reduction the run's angles need.
-template <bool fused, class Kernel>
-[[gnu::always_inline]] inline void estimates_with(const Kernel& kernel, std::int32_t first, double frequency,
-                                                  double rate, double* sines, double* peaks, std::size_t count,
-                                                  bool far)
-{
-    if (far)
-        return kernel_estimates<fused, true>(kernel, first, frequency, rate, sines, peaks, count);
-    kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, peaks, count);
-}
-
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 // A copy of the kernel's loop for AVX-512 and one for AVX2, both with FMA;
 // the baseline rounds twice where they fuse. Chosen once, from the CPU's
@@ -92,7 +81,7 @@ __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
 estimates_avx512(const Kernel& kernel, std::int32_t first, double frequency, double rate, double* sines,
                  double* peaks, std::size_t count, bool far)
 {
-    estimates_with<true>(kernel, first, frequency, rate, sines, peaks, count, far);
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 template <class Kernel>
@@ -100,7 +89,7 @@ __attribute__((target("avx2,fma"))) void estimates_avx2(const Kernel& kernel, st
                                                         double rate, double* sines, double* peaks,
                                                         std::size_t count, bool far)
 {
-    estimates_with<true>(kernel, first, frequency, rate, sines, peaks, count, far);
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 int fused_level()
@@ -132,7 +121,7 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
     if (widest_vector_isa() == vector_isa::sve)
         return kernel_estimates_sve(kernel, first, frequency, rate, sines, peaks, count, far);
 #endif
-    estimates_with<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
+    kernel_estimates<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
 // The rounding test for a run of estimates of sin t within `bound`,
@@ -366,19 +355,12 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
 #if PURETONE_VECTOR
 // The path before the kernel, kept to measure against: each angle reduced
 // by whole turns, then SLEEF's vector sine and cosine of it.
-template <bool fused>
-[[gnu::always_inline]] inline void reduce_angles_with(std::int32_t first, double frequency, double rate,
-                                                      double* reduced, std::size_t count)
-{
-    for (std::size_t k = 0; k < count; ++k)
-        reduced[k] = reduce_angle<fused>(tone_angle(first + static_cast<std::int32_t>(k), frequency, rate)).r;
-}
-
 void sleef_estimates(std::int32_t first, double frequency, double rate, double* reduced, double* sines,
                      double* peaks, std::size_t count)
 {
     const std::size_t padded = (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
-    reduce_angles_with<fast_fma>(first, frequency, rate, reduced, count);
+    for (std::size_t k = 0; k < count; ++k)
+        reduced[k] = reduce_angle(tone_angle(first + static_cast<std::int32_t>(k), frequency, rate)).r;
     std::fill(reduced + count, reduced + padded, 0.0);  // whole vectors, harmless
     vector_estimates(widest_vector_isa(), reduced, sines, peaks, padded);
 }

@@ -46,6 +46,15 @@
 
 namespace puretone {
 
+// (-1)^k for a whole k below 2^48, from doubles alone, so that loops of it
+// run on vectors: k/2 is exact, and so is its rint by the rounder; they
+// differ by 0 or 1/2, which makes 1 or -1 exactly.
+inline double parity_sign(double k)
+{
+    const double half = k * 0.5;
+    return 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
+}
+
 // Where the estimate of sin t is this small or smaller (with an error of at
 // most 2^-47), |sin t| < 2^-13.9 and the contract holds.
 constexpr double zero_crossing_reach = 0x1p-14;
