@@ -17,10 +17,12 @@
 #   cmake -DBUILD_DIR=<build tree> -DPREFIX=<scratch prefix> -DLIBDIR=<lib dir>
 #         -DSOURCE_DIR=<consumer project> -DTOP_SOURCE_DIR=<puretone's sources>
 #         -DCONSUMERS=<ON|OFF> -DSHARED=<ON|OFF> -DSTATIC=<ON|OFF> -DPLAIN=<ON|OFF>
-#         -DVECTOR=<ON|OFF> [-DCONSUMER_FLAGS=<flags>] [-DPYTHON=<python3>] -P install_test.cmake
+#         -DVECTOR=<ON|OFF> [-DCONSUMER_FLAGS=<flags>] [-DPYTHON=<python3>] [-DEMULATOR=<command>]
+#         -P install_test.cmake
 #
 # CONSUMER_FLAGS: what a consumer must add to link this build, such as the
-# sanitizer runtime of a sanitized library.
+# sanitizer runtime of a sanitized library. EMULATOR: what a cross build's
+# program runs under (qemu-i386 and its options, as one string).
 
 function(run_clean what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -49,7 +51,8 @@ foreach(installed IN ITEMS "${program}" "${page}" "${api_page}" "${docs}/copyrig
 endforeach()
 
 # 2 seconds at 1000 Hz: the 44-byte header and 88200 samples of 2 bytes.
-run_clean("the installed puretone" "${program}" "${PREFIX}/tone.wav" 1000 2)
+separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
+run_clean("the installed puretone" ${emulator} "${program}" "${PREFIX}/tone.wav" 1000 2)
 file(SIZE "${PREFIX}/tone.wav" size)
 if(NOT size EQUAL 176444)
   message(FATAL_ERROR "the installed puretone wrote ${size} bytes, not 176444")
