@@ -80,6 +80,17 @@ started_run start(const std::vector<std::string>& args, const run_options& optio
     static int runs = 0;
     const fs::path err_path = fs::temp_directory_path() /
         ("puretone_err_" + std::to_string(getpid()) + "_" + std::to_string(++runs));
+    // Under an emulator: "qemu-<cpu> [its options] -0 argv0 binary args".
+    // Made before the fork: the child may have no descriptor to spare.
+    std::vector<std::string> words;
+    std::istringstream emulator(PURETONE_EMULATOR);
+    for (std::string word; emulator >> word;)
+        words.push_back(word);
+    const bool emulated = !words.empty();
+    if (emulated)
+        words.insert(words.end(), {"-0", options.argv0, PURETONE_BINARY});
+    else
+        words.push_back(options.argv0);
     int out_pipe[2];
     if (pipe(out_pipe) != 0)
         return {-1, -1, err_path};
@@ -134,16 +145,6 @@ started_run start(const std::vector<std::string>& args, const run_options& optio
                 arg.replace(at, 5, std::to_string(getpid()));
             substituted.push_back(arg);
         }
-        // Under an emulator: "qemu-<cpu> [its options] -0 argv0 binary args".
-        std::vector<std::string> words;
-        std::istringstream emulator(PURETONE_EMULATOR);
-        for (std::string word; emulator >> word;)
-            words.push_back(word);
-        const bool emulated = !words.empty();
-        if (emulated)
-            words.insert(words.end(), {"-0", options.argv0, PURETONE_BINARY});
-        else
-            words.push_back(options.argv0);
         words.insert(words.end(), substituted.begin(), substituted.end());
         std::vector<char*> argv;
         for (auto& word : words)
