@@ -16,7 +16,7 @@
 // chunk it is making.
 #include "sample_pipeline.hpp"
 
-#include "interrupt.hpp"
+#include "output/take_back.hpp"
 
 #include <puretone/puretone.h>
 

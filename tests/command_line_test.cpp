@@ -278,6 +278,24 @@ protected:
     fs::path dir;
 };
 
+// Whether the file system under `dir` makes unnamed files (O_TMPFILE).
+bool unnamed_files(const fs::path& dir)
+{
+    const int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0;
+}
+
+// Waits until the run's temporary file in `dir` has grown, then stops the
+// run (SIGSTOP): it is then in the middle of writing.
+void stop_when_grown(pid_t pid, const fs::path& dir)
+{
+    for (int tries = 0; tries < 2000 && temporary_size(pid, dir) < 100000; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(pid, SIGSTOP);
+}
+
 bool one_error_line(const std::string& err)
 {
     return err.rfind("puretone: ", 0) == 0 && err.find('\n') == err.size() - 1;
@@ -337,9 +355,9 @@ std::string acl(std::initializer_list<std::array<std::uint32_t, 3>> entries)
 
 std::string attribute(const fs::path& file, const char* name)
 {
-    char value[256];
-    const ssize_t size = getxattr(file.c_str(), name, value, sizeof value);
-    return size < 0 ? "" : std::string(value, static_cast<std::size_t>(size));
+    std::string value(4096, '\0');
+    const ssize_t size = getxattr(file.c_str(), name, value.data(), value.size());
+    return size < 0 ? "" : value.substr(0, static_cast<std::size_t>(size));
 }
 
 TEST(command_line, leading_integer_reads_like_atoi_and_refuses_overflow)
@@ -895,6 +913,21 @@ TEST_F(cli, a_signal_at_the_end_gives_the_old_file_or_success)
         EXPECT_TRUE(r.signal == SIGTERM ? now == "old" : r.status == 0 && now == tone) << delay << ": " << r.status;
         EXPECT_EQ(names_in(dir), (std::vector<std::string>{"t.wav", "tone.wav"}));
     }
+    // A new file appears only whole: killed at any moment, the run leaves
+    // nothing or the tone, never an empty or partial file.
+    if (!unnamed_files(dir))
+        return skip_case("a new file under SIGKILL: no O_TMPFILE here, so it is created at its name first");
+    for (int delay = 0; delay < 60; ++delay) {
+        run_options options;
+        options.during = [&](pid_t pid) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100 * delay));
+            kill(pid, SIGKILL);
+        };
+        run({path("new.wav"), "440", "1"}, options);
+        EXPECT_TRUE(!fs::exists(path("new.wav")) || read_file(path("new.wav")) == tone) << delay;
+        fs::remove(path("new.wav"));
+        EXPECT_EQ(names_in(dir), (std::vector<std::string>{"t.wav", "tone.wav"}));
+    }
 }
 
 // Planted in a sticky, world-writable directory by another user: a link to
@@ -963,6 +996,8 @@ TEST_F(cli, replaces_only_where_nothing_is_lost_else_writes_in_place)
     const bool acls = setxattr(cases[3].file.c_str(), "system.posix_acl_access", access_acl.data(),
                                access_acl.size(), 0) == 0;
     std::ofstream(dir / "mounted/source.wav") << "old";
+    chown((dir / "mounted/source.wav").c_str(), user, user);  // in place by root: the set-user-ID bit goes
+    chmod((dir / "mounted/source.wav").c_str(), 04755);
     const bool bind_mounted = mount((dir / "mounted/source.wav").c_str(), cases[5].file.c_str(), nullptr, MS_BIND,
                                     nullptr) == 0;
     for (const auto& c : cases) {
@@ -1026,8 +1061,29 @@ TEST_F(cli, replaces_only_where_nothing_is_lost_else_writes_in_place)
         stat(fixed.c_str(), &after);
         EXPECT_TRUE(r.status == 0 && read_file(fixed) == tone && after.st_ino == before.st_ino) << r.err;
         EXPECT_EQ(names_in(fixed.parent_path()).size(), 1u);
+        // Made append-only during the run: nothing can take the file's place
+        // any more. The old file stays; an unnamed temporary file vanishes,
+        // and a named one, which cannot be removed there now, is named.
         flags = 0;
         ioctl(fixed_dir, set_inode_flags, &flags);
+        std::ofstream(fixed) << "old";
+        const bool unnamed = unnamed_files(fixed.parent_path());
+        run_options midway;
+        midway.during = [&](pid_t pid) {
+            stop_when_grown(pid, fixed.parent_path());
+            flags = append_only_flag;
+            ioctl(fixed_dir, set_inode_flags, &flags);
+            kill(pid, SIGCONT);
+        };
+        const run_result late = run({fixed.string(), "440", "300"}, midway);
+        EXPECT_TRUE(late.status == 1 && one_error_line(late.err) && read_file(fixed) == "old") << late.err;
+        EXPECT_TRUE(unnamed ? names_in(fixed.parent_path()).size() == 1u
+                            : late.err.find("is left beside it") != std::string::npos) << late.err;
+        flags = 0;
+        ioctl(fixed_dir, set_inode_flags, &flags);
+        for (const auto& name : names_in(fixed.parent_path()))
+            if (name != "t.wav")
+                fs::remove(fixed.parent_path() / name);
     }
     close(fixed_dir);
     // Under a default ACL a new file gets the mode open(2) gives it.
@@ -1087,6 +1143,43 @@ TEST_F(cli, replaces_only_where_nothing_is_lost_else_writes_in_place)
     EXPECT_EQ(names_in(shared.parent_path()).size(), 1u);
 }
 
+// A change made to the old file while the tone is written (stopped there
+// here) is kept by the replacement: its mode, owner and ACL as they are at
+// the end, not as they were at the start.
+TEST_F(cli, a_change_made_during_the_run_is_kept)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root, to give the file to another user";
+    std::ofstream(path("t.wav")) << "old";
+    ASSERT_EQ(chown(path("t.wav").c_str(), user, user), 0);
+    chmod(path("t.wav").c_str(), 0664);
+    const std::string granted = acl({{1, 6, 0}, {2, 6, other_user}, {4, 4, 0}, {0x10, 6, 0}, {0x20, 4, 0}});
+    if (setxattr(path("t.wav").c_str(), "system.posix_acl_access", granted.data(), granted.size(), 0) != 0)
+        GTEST_SKIP() << "no POSIX ACLs on this file system";
+    // The entry for other_user removed, the mode narrowed, the file given away.
+    const std::string revoked = acl({{1, 6, 0}, {2, 4, user}, {4, 0, 0}, {0x10, 4, 0}, {0x20, 0, 0}});
+    struct stat changed{};
+    std::string changed_acl;
+    run_options options;
+    options.during = [&](pid_t pid) {
+        stop_when_grown(pid, dir);
+        chmod(path("t.wav").c_str(), 0600);
+        setxattr(path("t.wav").c_str(), "system.posix_acl_access", revoked.data(), revoked.size(), 0);
+        chown(path("t.wav").c_str(), other_user, other_group);
+        stat(path("t.wav").c_str(), &changed);
+        changed_acl = attribute(path("t.wav"), "system.posix_acl_access");
+        kill(pid, SIGCONT);
+    };
+    const run_result r = run({path("t.wav"), "440", "300"}, options);
+    struct stat now{};
+    ASSERT_EQ(stat(path("t.wav").c_str(), &now), 0);
+    EXPECT_TRUE(r.status == 0 && now.st_size == 44 + 300 * 88200) << r.err;
+    EXPECT_TRUE(now.st_ino != changed.st_ino && now.st_uid == other_user && now.st_gid == other_group
+                && now.st_mode == changed.st_mode) << std::oct << now.st_mode << " " << changed.st_mode;
+    EXPECT_TRUE(!changed_acl.empty() && attribute(path("t.wav"), "system.posix_acl_access") == changed_acl);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"t.wav"});
+}
+
 // No temporary file can be made for lack of inodes: a failure, and the old
 // file stays whole (it is never written in place for that).
 // No inode for the temporary file, or no room for the whole tone (tmpfs
@@ -1097,17 +1190,36 @@ TEST_F(cli, no_room_on_the_file_system_leaves_the_old_file)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root, to mount a file system";
     fs::create_directory(dir / "small");
-    for (const char* options : {"nr_inodes=2", "size=2m"}) {
-        if (mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, options) != 0)
+    // The last: room for the old tone, but not for its attribute beside the
+    // new file (tmpfs counts attributes against its inodes), nor for the
+    // new tone. Never read as "cannot be carried", which would write in
+    // place and empty the file.
+    const struct {
+        const char* options;
+        const char* old_seconds;  // the old file: a tone, or "" for a few bytes
+        std::size_t note;         // a user.note attribute of so many bytes
+        const char* seconds;
+    } cases[] = {{"nr_inodes=2", "", 0, "60"}, {"size=2m", "", 0, "60"}, {"size=1600k,nr_inodes=4", "12", 700, "20"}};
+    for (const auto& c : cases) {
+        if (mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, c.options) != 0)
             GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-        std::ofstream(dir / "small/t.wav") << "old";
-        run_options workers;
-        workers.env = {"PURETONE_THREADS=3"};
-        const run_result r = run({(dir / "small/t.wav").string(), "440", "60"}, workers);
-        EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("No space left") != std::string::npos)
-            << options << ": " << r.err;
-        EXPECT_EQ(read_file(dir / "small/t.wav"), "old");
-        EXPECT_EQ(names_in(dir / "small"), std::vector<std::string>{"t.wav"});
+        const std::string file = (dir / "small/t.wav").string();
+        if (*c.old_seconds != '\0')
+            ASSERT_EQ(run({file, "440", c.old_seconds}).status, 0);
+        else
+            std::ofstream(file) << "old";
+        const std::string old = read_file(file), note(c.note, 'n');
+        if (c.note != 0 && setxattr(file.c_str(), "user.note", note.data(), note.size(), 0) != 0) {
+            skip_case(std::string(c.options) + ": no user attributes on tmpfs here");
+        } else {
+            run_options workers;
+            workers.env = {"PURETONE_THREADS=3"};
+            const run_result r = run({file, "440", c.seconds}, workers);
+            EXPECT_TRUE(r.status == 1 && one_error_line(r.err) && r.err.find("No space left") != std::string::npos)
+                << c.options << ": " << r.err;
+            EXPECT_TRUE(read_file(file) == old && attribute(file, "user.note") == note) << c.options;
+            EXPECT_EQ(names_in(dir / "small"), std::vector<std::string>{"t.wav"});
+        }
         EXPECT_EQ(umount((dir / "small").c_str()), 0);
     }
 }
@@ -1122,6 +1234,29 @@ TEST_F(cli, concurrent_runs_on_one_path_leave_one_whole_tone)
     EXPECT_EQ(finish(second).status, 0);
     const std::string result = read_file(path("t.wav"));
     EXPECT_TRUE(result == read_file(path("a.wav")) || result == read_file(path("b.wav")));
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.wav", "b.wav", "t.wav"}));
+    // Another run's rename lands between this run's open and its lookup of
+    // the directory (forced here, stopped at its open): it decides afresh,
+    // and replaces the file that is there now.
+    fs::copy_file(path("b.wav"), path("other.wav"));
+    run_options traced;
+    traced.traced = true;
+    traced.during = [&](pid_t pid) {
+        const bool traceable = trace_opens(pid, [&](long long result) {
+            char target[4096];
+            const std::string fd = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(result);
+            const ssize_t length = result >= 0 ? readlink(fd.c_str(), target, sizeof target) : -1;
+            return length > 0 && std::string(target, static_cast<std::size_t>(length)) == path("t.wav")
+                   && rename(path("other.wav").c_str(), path("t.wav").c_str()) == 0;
+        });
+        if (!traceable) {
+            skip_case("a rename between the open and the lookup: no ptrace here");
+            kill(pid, SIGKILL);
+        }
+    };
+    const run_result forced = run({path("t.wav"), "440", "20"}, traced);
+    EXPECT_TRUE(forced.signal == SIGKILL || forced.status == 125
+                || (forced.status == 0 && read_file(path("t.wav")) == read_file(path("a.wav")))) << forced.err;
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"a.wav", "b.wav", "t.wav"}));
 }
 

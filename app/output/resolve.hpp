@@ -1,4 +1,6 @@
-// What the output path names, as the kernel resolves it.
+// What the output path names, as the kernel resolves it: a descriptor of
+// this process, a name not taken yet, or a file opened with the kernel's
+// checks, and where that file stands.
 #pragma once
 
 #include <string>
@@ -52,5 +54,33 @@ struct file_place {
 // wrong one. Nothing is found for a file that was deleted, or is reached
 // only through a path that no longer leads to it.
 file_place locate_file(const char* path, int fd, const struct stat& opened);
+
+// The output, opened as named for writing, created if missing, never
+// truncated: so permissions, fs.protected_symlinks and
+// fs.protected_regular, ELOOP, EISDIR and ENOENT decide as for any
+// program. A file this open creates is registered for removal on failure.
+struct opened_output {
+    int fd;
+    int error;     // errno's meaning, when fd < 0; 0 when the name changed meanwhile
+    bool created;  // by this run, and so removed again on failure
+    struct stat status;
+    file_place place;  // where a regular file stands (directory_fd -1: unknown)
+};
+opened_output open_output(const char* path);
+// Forgets what open_output registered for removal, where the run decides
+// afresh with a file it created replaced meanwhile.
+void forget_created(const opened_output& out);
+
+// A path whose last name holds nothing yet (not even a dangling symbolic
+// link), in the directory the kernel resolves for it: opened with O_PATH,
+// so search permission and fs.protected_symlinks decide for every
+// directory on the way. directory_fd -1 where the name holds something,
+// is empty, "." or "..", or the directory cannot be opened: the open of
+// the path then says what it names, or why it cannot be had.
+struct new_name {
+    int directory_fd;
+    std::string name;
+};
+new_name find_new_name(const char* path);
 
 }  // namespace puretone

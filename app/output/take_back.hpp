@@ -36,6 +36,8 @@ void remove_on_failure(int directory_fd, const char* name, const struct stat& wr
 void empty_on_failure(int fd, const struct stat& written);
 // Forgets the file registered last by remove_on_failure.
 void forget_last_removable();
+// Forgets whatever was registered for the file `written`.
+void forget_file(const struct stat& written);
 
 // The run is complete: nothing is taken back any more, and a signal that
 // comes now is ignored, so a finished file is never reported as a failure.

@@ -1,7 +1,7 @@
 // The signal handler and what it takes back. Everything it calls is
 // async-signal-safe (fstatat, unlinkat, fstat, ftruncate, raise), and
 // everything it reads was written while the signals were held.
-#include "interrupt.hpp"
+#include "take_back.hpp"
 
 #include <climits>
 #include <csignal>
@@ -160,6 +160,17 @@ void forget_last_removable()
 {
     if (removable_count > 0)
         removable_count = removable_count - 1;
+}
+
+void forget_file(const struct stat& written)
+{
+    int kept = 0;
+    for (int k = 0; k < removable_count; ++k)
+        if (!same_file(written, removable[k].device, removable[k].inode))
+            removable[kept++] = removable[k];
+    removable_count = kept;
+    if (same_file(written, emptiable.device, emptiable.inode))
+        emptiable.fd = -1;
 }
 
 void run_complete()

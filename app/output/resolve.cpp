@@ -1,7 +1,9 @@
 // The kernel resolves the output path; this file only asks it questions.
 // Nothing here follows a symbolic link by hand, so the kernel's own checks
 // (permissions, fs.protected_symlinks, ELOOP) decide, as for any program.
-#include "output_path.hpp"
+#include "resolve.hpp"
+
+#include "take_back.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
@@ -283,6 +286,118 @@ file_place locate_file(const char* path, int fd, const struct stat& opened)
         return {-1, {}, length < 0 && runs_out(errno) ? errno : ENOENT};
     const std::string_view real(where, static_cast<std::size_t>(length));
     return follow_to(AT_FDCWD, directory_of(real), name_of(real), opened);
+}
+
+namespace {
+
+// A file this run created: removed from its directory on failure, or by
+// the path itself where no directory could be opened (out of descriptors),
+// if the path still names it; else emptied.
+void register_created(const char* path, const opened_output& out)
+{
+    struct stat named{};
+    if (out.place.directory_fd >= 0)
+        remove_on_failure(out.place.directory_fd, out.place.name.c_str(), out.status);
+    else if (fstatat(AT_FDCWD, path, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == out.status.st_dev
+             && named.st_ino == out.status.st_ino)
+        remove_on_failure(AT_FDCWD, path, out.status);
+    else
+        empty_on_failure(out.fd, out.status);
+}
+
+// The opened file's status; where it cannot be read, the descriptor is
+// closed and the error kept, as for a failed open.
+void read_status(opened_output& out)
+{
+    if (out.fd >= 0 && fstat(out.fd, &out.status) != 0) {
+        out.error = errno;
+        close(out.fd);
+        out.fd = -1;
+        out.created = false;
+    }
+}
+
+}  // namespace
+
+// Always with O_CREAT: fs.protected_regular and fs.protected_fifos apply
+// only to such opens.
+//  - The signals are held while a file may be created, until it is
+//    registered for removal. O_EXCL tells whether this open made it; a
+//    dangling symbolic link, which O_EXCL never follows, is followed by the
+//    second open, with the kernel's checks, and the file it names made.
+//  - O_NONBLOCK keeps the open from blocking while the signals are held. A
+//    FIFO with no reader (ENXIO) and a file under a lease (EWOULDBLOCK) are
+//    opened again once they are free, and wait there: Ctrl-C still ends the
+//    wait. That open keeps O_CREAT, so the kernel checks again, and must
+//    find the file the path named before (device and inode): a file
+//    swapped in meanwhile is refused, not written.
+opened_output open_output(const char* path)
+{
+    constexpr int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
+    opened_output out{-1, 0, false, {}, {-1, {}, 0}};
+    hold_interruptions();
+    out.fd = open(path, flags | O_EXCL, 0666);
+    out.created = out.fd >= 0;
+    bool must_wait = false;
+    struct stat before{};
+    if (out.fd < 0 && errno == EEXIST) {
+        const bool existed = stat(path, &before) == 0;  // through every link
+        out.fd = open(path, flags | O_NONBLOCK, 0666);
+        must_wait = out.fd < 0 && (errno == ENXIO || errno == EWOULDBLOCK) && existed;
+        struct stat made{};
+        // Made by this run: nothing was there, and an empty file is now.
+        // (Or one made meanwhile by another, and still empty.)
+        out.created = out.fd >= 0 && !existed && fstat(out.fd, &made) == 0 && S_ISREG(made.st_mode)
+            && made.st_size == 0;
+        if (out.fd >= 0)
+            fcntl(out.fd, F_SETFL, fcntl(out.fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    out.error = errno;
+    read_status(out);
+    if (out.fd >= 0 && S_ISREG(out.status.st_mode))
+        out.place = locate_file(path, out.fd, out.status);
+    if (out.created)
+        register_created(path, out);
+    release_interruptions();
+    if (must_wait) {
+        out.fd = open(path, flags, 0666);
+        out.error = errno;
+        read_status(out);
+        if (out.fd >= 0 && (out.status.st_dev != before.st_dev || out.status.st_ino != before.st_ino)) {
+            close(out.fd);
+            out.fd = -1;
+            out.error = 0;
+        }
+        if (out.fd >= 0 && S_ISREG(out.status.st_mode))
+            out.place = locate_file(path, out.fd, out.status);
+    }
+    return out;
+}
+
+void forget_created(const opened_output& out)
+{
+    if (!out.created)
+        return;
+    hold_interruptions();
+    forget_file(out.status);
+    release_interruptions();
+}
+
+new_name find_new_name(const char* path)
+{
+    const std::string_view spelled = path;
+    std::string name = name_of(spelled);
+    if (spelled.empty() || name.empty() || name == "." || name == "..")
+        return {-1, {}};
+    const int directory = open(directory_of(spelled).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat status{};
+    if (directory < 0)
+        return {-1, {}};
+    if (fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+        close(directory);
+        return {-1, {}};
+    }
+    return {directory, std::move(name)};
 }
 
 }  // namespace puretone
