@@ -3,7 +3,11 @@
 // and an escape sequence would act on the user's terminal.
 #include "printable.hpp"
 
+#include "printable_table.hpp"
+
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 namespace puretone {
 namespace {
@@ -55,26 +59,14 @@ char32_t code_point(std::string_view text, std::size_t at, std::size_t length)
     return point;
 }
 
-// Valid, but they break the line, turn the text around, or show nothing at
-// all, so that two different names would print alike: the line and
-// paragraph separators; the bidirectional marks, embeddings, overrides and
-// isolates (U+202E shows "wav.exe" for "exe.vaw"), the Arabic letter mark
-// among them; and the other characters that are invisible by default (the
-// soft hyphen, zero-width spaces and joiners, the word joiner and invisible
-// operators, fillers, variation selectors, the byte-order mark, the
-// interlinear annotation marks, musical formatting and the tags).
+// Valid, but not a graphic character of its own, so that two different
+// names would print alike, or the text would turn around (U+202E shows
+// "wav.exe" for "exe.vaw"): the table's ranges, by binary search.
 bool hides_text(char32_t c)
 {
-    constexpr struct {
-        char32_t first, last;
-    } ranges[] = {{0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
-                  {0x180B, 0x180F}, {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
-                  {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFFB}, {0x1BCA0, 0x1BCA3},
-                  {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
-    for (const auto& range : ranges)
-        if (c >= range.first && c <= range.last)
-            return true;
-    return false;
+    const auto after = std::upper_bound(std::begin(escaped_code_points), std::end(escaped_code_points), c,
+                                        [](char32_t point, const code_point_range& range) { return point < range.first; });
+    return after != std::begin(escaped_code_points) && c <= std::prev(after)->last;
 }
 
 // \u{XXXX}, with five or six digits where the code point needs them.
@@ -96,6 +88,13 @@ std::string printable(std::string_view text)
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
+        // A space shows as one only between other characters; at either end
+        // it would vanish into the quotes around the text.
+        if (c == ' ' && (at == 0 || at + 1 == text.size())) {
+            append_code_point(out, c);
+            ++at;
+            continue;
+        }
         if (c >= 0x20 && c < 0x7F) {  // printable ASCII
             if (c == '\\')
                 out += '\\';

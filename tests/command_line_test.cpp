@@ -611,7 +611,7 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         {{"--level", "3dB"}, {}, true, "'3dB'"},
         {{"--level", "nan"}, {}, true, "'nan'"},
         {{"--level", "-infdB"}, {}, true, "'-infdB'"},
-        {{"--level", " 0.5"}, {}, true, "' 0.5'"},
+        {{"--level", " 0.5"}, {}, true, "'\\u{0020}0.5'"},
         {{"--channels", "0"}, {}, true, "'0'"},
         {{"-c", "9"}, {}, true, "'9'"},
         {{"-r", "48000"}, {}, false, "no wav file"},
@@ -1282,6 +1282,14 @@ TEST(printable, escapes_what_would_break_the_line_or_drive_the_terminal)
         {"a\xe2\x80\x8b" "b\xc2\xad" "c", "a\\u{200B}b\\u{00AD}c"},  // zero-width space, soft hyphen
         {"\xef\xbb\xbfx\xf3\xa0\x80\x81", "\\u{FEFF}x\\u{E0001}"},  // byte-order mark, a tag
         {"\xc3\xa9\xf0\x9f\x8e\xb5", "\xc3\xa9\xf0\x9f\x8e\xb5"},      // visible letters pass
+        // Separators, marks, fillers and placeholders print like something
+        // else: no-break space, ideographic space, a decomposed e-acute,
+        // braille blank, U+FFFC, a noncharacter, U+0600, private use, a
+        // Hangul filler, an unassigned code point; a space at either end.
+        {"a\xc2\xa0" "b\xe3\x80\x80", "a\\u{00A0}b\\u{3000}"},
+        {"e\xcc\x81\xe2\xa0\x80\xef\xbf\xbc", "e\\u{0301}\\u{2800}\\u{FFFC}"},
+        {"\xef\xbf\xbe\xd8\x80\xee\x80\x80\xe3\x85\xa4", "\\u{FFFE}\\u{0600}\\u{E000}\\u{3164}"},
+        {"\xf1\x80\x80\x80!", "\\u{40000}!"}, {" a b ", "\\u{0020}a b\\u{0020}"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(puretone::printable(c.text), c.shown) << c.shown;
