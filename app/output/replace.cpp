@@ -287,8 +287,8 @@ written replace_file(const char* path, opened_output& out, const tone_plan& tone
     int error = write_synced(temporary.fd, tone);
     if (error == 0)
         error = carry_changes(out.fd, out.status, temporary.fd);
-    close(out.fd);
     if (error != 0) {
+        close(out.fd);
         close(temporary.fd);
         return conclude(error == EBUSY ? "cannot carry the attributes, which kept changing, of"
                         : cannot_be_carried(error) ? "cannot carry what changed meanwhile on"
@@ -300,27 +300,41 @@ written replace_file(const char* path, opened_output& out, const tone_plan& tone
     fstat(temporary.fd, &made);
     // Made append-only or immutable meanwhile: an unnamed file, not yet
     // linked, vanishes; a name given there could not be removed again.
-    if (temporary.name.text[0] == '\0' && fixed_directory(directory_fd)) {
-        close(temporary.fd);
-        return conclude("cannot rename into place", path, EPERM) ? written::done : written::failed;
-    }
-    if (temporary.name.text[0] == '\0')
+    if (temporary.name.text[0] == '\0' && fixed_directory(directory_fd))
+        error = EPERM;
+    else if (temporary.name.text[0] == '\0')
         error = link_temporary(directory_fd, temporary);
-    if (close(temporary.fd) != 0 && error == 0 && errno != EINTR)
-        error = errno;
-    if (error != 0)
-        return fail_leaving("cannot write", path, error, directory_fd, temporary, made);
+    if (error != 0) {
+        close(out.fd);
+        close(temporary.fd);
+        return fail_leaving(error == EPERM ? "cannot rename into place" : "cannot write", path, error, directory_fd,
+                            temporary, made);
+    }
     // Held from the rename until nothing is registered: a signal between the
     // two would remove a name that is no longer the temporary file's.
     hold_interruptions();
     if (renameat(directory_fd, temporary.name.text, directory_fd, out.place.name.c_str()) != 0) {
         error = errno;
         release_interruptions();
+        close(out.fd);
+        close(temporary.fd);
         return fail_leaving("cannot rename into place", path, error, directory_fd, temporary, made);
     }
     run_complete();
     release_interruptions();
+    // A change made to the old file up to the rename is seen through its
+    // descriptor still: carried once more, so that no window is left in
+    // which one is undone. Should that fail, the new file is in place with
+    // the attributes of a moment before, and the run says so.
+    error = carry_changes(out.fd, out.status, temporary.fd);
+    close(out.fd);
+    close(temporary.fd);  // synced: a late error here would not change what was written
     sync_directory(directory_fd);
+    if (error != 0) {
+        report("cannot carry what changed at the last moment on", path, error,
+               "; the new file is in place with the attributes the old one had just before");
+        return written::failed;
+    }
     return written::done;
 }
 

@@ -19,8 +19,9 @@ enum class written {
 // in place where a replacement would lose something or cannot be renamed,
 // and failed, with the old file untouched, where the file system fails. The
 // old file's owner, group, mode and attributes are carried before any
-// data, and carried again before the rename where they changed meanwhile.
-// Closes out.fd.
+// data, and carried again before the rename, and once more after it
+// through the old file's descriptor, where they changed meanwhile. Closes
+// out.fd, but where the answer is `in_place`.
 written replace_file(const char* path, opened_output& out, const tone_plan& tone);
 
 // Writes a new file at `place`, which held nothing: unnamed (O_TMPFILE,
