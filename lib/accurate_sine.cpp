@@ -1,0 +1,149 @@
+// The accurate path: see accurate_sine.hpp for the proof of the bound.
+#include "accurate_sine.hpp"
+
+#include "multiword.hpp"
+#include "pi_bits.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+
+namespace puretone {
+namespace {
+
+constexpr int two_over_pi_limbs = sizeof two_over_pi_bits / sizeof two_over_pi_bits[0];
+constexpr double reduction_limit = 0x1p60;   // |x| 2^-704 < 2^-644 below it
+constexpr double tiny_angle = 0x1p-26;       // RN(sin x) = x below it
+// Taylor terms: a^(2j+1)/(2j+1)! < 2^-510 for |a| <= pi/4 once j >= 62; the
+// loop stops earlier, on the term's size, and this only caps it.
+constexpr int most_terms = 96;
+
+// The bound of accurate_sine.hpp, step 4, in units: (3n + 6), and one more
+// unit for the conversion of s - bound and s + bound being exact additions.
+constexpr std::uint64_t error_units(int terms)
+{
+    return 3 * static_cast<std::uint64_t>(terms) + 7;
+}
+
+struct reduced {
+    int quarter;  // k mod 4
+    bool negative_x;
+};
+
+// Steps 1 and 2: a = (|x| - k pi/2), truncated to F bits, and k mod 4.
+template <int N>
+fixed<N> reduce(double x, reduced& r)
+{
+    r.negative_x = x < 0;
+    const double ax = std::fabs(x);
+    r.quarter = 0;
+    fixed<N> f{};
+    if (ax < 0.5) {
+        f = from_double<N>(ax);  // exact: bits down to 2^-79 at least
+        return f;  // a = x itself, no multiplication by pi/2 needed
+    }
+    int exponent = 0;
+    const double m = std::frexp(ax, &exponent);
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));
+    const int e = exponent - 53;  // ax = mantissa 2^e, e in [-53, 7]
+    std::uint64_t product[two_over_pi_limbs + 1];
+    multiply_magnitudes(&mantissa, 1, two_over_pi_bits, two_over_pi_limbs, product);
+    // x 2/pi = product 2^(e - 704): the binary point stands at bit 704 - e.
+    const int point = 704 - e;
+    const std::uint64_t whole = bits_at(product, two_over_pi_limbs + 1, point);  // low bits of floor(x 2/pi)
+    // The fraction's F bits, from just below the point: as fixed<N>, whose
+    // binary point stands at bit F.
+    for (int k = 0; k < N; ++k)
+        f.limb[k] = bits_at(product, two_over_pi_limbs + 1, point - fraction_bits<N> + 64 * k);
+    // Keep only [0, 1): the two top bits of fixed<N> are integer bits.
+    f.limb[N - 1] &= (std::uint64_t{1} << 62) - 1;
+    int quarter = static_cast<int>(whole & 3);
+    // The nearest integer: a fraction of 1/2 or more takes one more quarter turn.
+    if ((f.limb[N - 1] >> 61) != 0) {
+        quarter = (quarter + 1) & 3;
+        fixed<N> one{};
+        one.limb[N - 1] = std::uint64_t{1} << 62;
+        f = sub(f, one);
+    }
+    r.quarter = quarter;
+    fixed<N> half_pi{};
+    for (int k = 0; k < N; ++k)
+        half_pi.limb[k] = half_pi_bits[8 - N + k];
+    return multiply(f, half_pi);
+}
+
+// Step 3: sin a (odd) or cos a (even), and the terms summed.
+template <int N>
+fixed<N> series(const fixed<N>& a, bool odd, int& terms)
+{
+    const fixed<N> square = multiply(a, a);
+    fixed<N> term = a;
+    if (!odd) {
+        term = fixed<N>{};
+        term.limb[N - 1] = std::uint64_t{1} << 62;  // 1
+    }
+    fixed<N> sum = term;
+    terms = 1;
+    const fixed<N> small = units<N>(4);
+    for (std::uint32_t j = 1; terms < most_terms; ++j) {
+        const std::uint32_t divisor = odd ? (2 * j) * (2 * j + 1) : (2 * j - 1) * (2 * j);
+        term = divide(multiply(term, square), divisor);
+        term = negate(term);
+        sum = add(sum, term);
+        ++terms;
+        if (!is_negative(sub(magnitude(term), small)))  // |term| >= 4u: go on
+            continue;
+        break;
+    }
+    return sum;
+}
+
+template <int N>
+accurate_result settle(double x)
+{
+    reduced r{};
+    const fixed<N> a = reduce<N>(x, r);
+    int terms = 0;
+    fixed<N> s = series(a, r.quarter % 2 == 0, terms);
+    if (r.quarter >= 2)
+        s = negate(s);
+    if (r.negative_x)
+        s = negate(s);
+    const fixed<N> bound = units<N>(error_units(terms));
+    const double low = nearest_double(sub(s, bound)), high = nearest_double(add(s, bound));
+    if (low == high && low != 0)
+        return {low, 64 * N};
+    return {0.0, -1};
+}
+
+}  // namespace
+
+accurate_result accurate_sine_at(double x, int bits)
+{
+    if (!(std::fabs(x) < reduction_limit))
+        return {0.0, -1};
+    if (std::fabs(x) < tiny_angle)
+        return {x, 0};
+    switch (bits) {
+    case 128:
+        return settle<2>(x);
+    case 256:
+        return settle<4>(x);
+    case 512:
+        return settle<8>(x);
+    default:
+        return {0.0, -1};
+    }
+}
+
+accurate_result accurate_sine(double x)
+{
+    for (const int bits : {128, 256, 512}) {
+        const accurate_result result = accurate_sine_at(x, bits);
+        if (result.precision != -1)
+            return result;
+    }
+    return {0.0, -1};
+}
+
+}  // namespace puretone

@@ -1,0 +1,224 @@
+// Fixed-point numbers of N 64-bit limbs on the stack, for the accurate path:
+// no allocation, no global or thread-local state, no 128-bit integer type
+// (so the same code runs on 32-bit targets).
+//
+// fixed<N> holds a two's-complement integer V of 64N bits, least significant
+// limb first, and stands for V / 2^F with F = 64N - 2 fraction bits: any
+// value in [-2, 2). unit<N> = 2^-F is its last place.
+//
+// Errors, each proven where the operation is defined:
+//  - add, sub, negate: exact (no result here leaves [-2, 2));
+//  - multiply, divide by a small integer: the exact result truncated toward
+//    zero, so within one unit;
+//  - from_double: exact for |x| < 2 with no bit below 2^-F;
+//  - nearest_double: the double nearest the fixed value, ties to even.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace puretone {
+
+template <int N>
+struct fixed {
+    std::uint64_t limb[N];
+};
+
+template <int N>
+constexpr int fraction_bits = 64 * N - 2;
+
+// a * b = hi * 2^64 + lo, from four 32-bit products.
+inline void multiply_limbs(std::uint64_t a, std::uint64_t b, std::uint64_t& hi, std::uint64_t& lo)
+{
+    const std::uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
+    const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const std::uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);  // < 3 * 2^32
+    lo = middle << 32 | (p00 & 0xFFFFFFFFu);
+    hi = p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+}
+
+// r[0 .. n+m) = a[0 .. n) * b[0 .. m), schoolbook.
+inline void multiply_magnitudes(const std::uint64_t* a, int n, const std::uint64_t* b, int m, std::uint64_t* r)
+{
+    for (int k = 0; k < n + m; ++k)
+        r[k] = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint64_t carry = 0;
+        for (int j = 0; j < m; ++j) {
+            std::uint64_t hi, lo;
+            multiply_limbs(a[i], b[j], hi, lo);
+            const std::uint64_t sum = r[i + j] + lo;
+            const std::uint64_t with_carry = sum + carry;
+            // hi <= 2^64 - 2, so hi plus two carries fits.
+            carry = hi + (sum < lo) + (with_carry < carry);
+            r[i + j] = with_carry;
+        }
+        r[i + m] = carry;  // not yet written by an earlier row
+    }
+}
+
+// Bits [at, at + 64) of the integer in limbs[0 .. count), zero beyond it.
+inline std::uint64_t bits_at(const std::uint64_t* limbs, int count, int at)
+{
+    const int k = at >> 6, shift = at & 63;
+    const std::uint64_t low = k < count ? limbs[k] : 0, high = k + 1 < count ? limbs[k + 1] : 0;
+    return shift == 0 ? low : low >> shift | high << (64 - shift);
+}
+
+template <int N>
+bool is_negative(const fixed<N>& a)
+{
+    return (a.limb[N - 1] >> 63) != 0;
+}
+
+template <int N>
+bool is_zero(const fixed<N>& a)
+{
+    for (int k = 0; k < N; ++k)
+        if (a.limb[k] != 0)
+            return false;
+    return true;
+}
+
+template <int N>
+fixed<N> add(const fixed<N>& a, const fixed<N>& b)
+{
+    fixed<N> r{};
+    std::uint64_t carry = 0;
+    for (int k = 0; k < N; ++k) {
+        const std::uint64_t sum = a.limb[k] + b.limb[k];
+        r.limb[k] = sum + carry;
+        carry = (sum < a.limb[k]) + (r.limb[k] < carry);
+    }
+    return r;
+}
+
+template <int N>
+fixed<N> negate(const fixed<N>& a)
+{
+    fixed<N> r{};
+    std::uint64_t carry = 1;
+    for (int k = 0; k < N; ++k) {
+        r.limb[k] = ~a.limb[k] + carry;
+        carry = carry != 0 && r.limb[k] == 0;
+    }
+    return r;
+}
+
+template <int N>
+fixed<N> sub(const fixed<N>& a, const fixed<N>& b)
+{
+    return add(a, negate(b));
+}
+
+template <int N>
+fixed<N> magnitude(const fixed<N>& a)
+{
+    return is_negative(a) ? negate(a) : a;
+}
+
+// a * b truncated toward zero: |a b| < 2 is the caller's to ensure. The
+// magnitudes' product has 2F fraction bits; F of them are dropped.
+template <int N>
+fixed<N> multiply(const fixed<N>& a, const fixed<N>& b)
+{
+    const fixed<N> x = magnitude(a), y = magnitude(b);
+    std::uint64_t product[2 * N];
+    multiply_magnitudes(x.limb, N, y.limb, N, product);
+    fixed<N> r{};
+    for (int k = 0; k < N; ++k)
+        r.limb[k] = bits_at(product, 2 * N, fraction_bits<N> + 64 * k);
+    return is_negative(a) != is_negative(b) ? negate(r) : r;
+}
+
+// a / d truncated toward zero, for 0 < d < 2^32: long division by 32-bit
+// digits, each step's remainder below d, so below 2^32.
+template <int N>
+fixed<N> divide(const fixed<N>& a, std::uint32_t d)
+{
+    fixed<N> x = magnitude(a);
+    std::uint64_t remainder = 0;
+    for (int k = N - 1; k >= 0; --k) {
+        const std::uint64_t high = (remainder << 32) | (x.limb[k] >> 32);
+        const std::uint64_t q_high = high / d;
+        remainder = high % d;
+        const std::uint64_t low = (remainder << 32) | (x.limb[k] & 0xFFFFFFFFu);
+        const std::uint64_t q_low = low / d;
+        remainder = low % d;
+        x.limb[k] = q_high << 32 | q_low;
+    }
+    return is_negative(a) ? negate(x) : x;
+}
+
+// A whole number of units: the fixed value k / 2^F.
+template <int N>
+fixed<N> units(std::uint64_t k)
+{
+    fixed<N> r{};
+    r.limb[0] = k;
+    return r;
+}
+
+// The fixed value of x, |x| < 2: exact where x has no bit below 2^-F, else
+// truncated toward zero.
+template <int N>
+fixed<N> from_double(double x)
+{
+    int exponent = 0;
+    const double m = std::frexp(std::fabs(x), &exponent);  // |x| = m 2^exponent, m in [0.5, 1)
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));  // exact: 53 bits
+    // |x| = mantissa * 2^(exponent - 53): the mantissa's lowest bit stands at
+    // fraction bit F + exponent - 53 of the integer.
+    const int at = fraction_bits<N> + exponent - 53;
+    fixed<N> r{};
+    if (x == 0)
+        return r;
+    if (at >= 0) {
+        const int k = at >> 6, shift = at & 63;
+        r.limb[k] = mantissa << shift;
+        if (shift != 0 && k + 1 < N)
+            r.limb[k + 1] = mantissa >> (64 - shift);
+    } else if (at > -64) {
+        r.limb[0] = mantissa >> -at;
+    }
+    return x < 0 ? negate(r) : r;
+}
+
+// The double nearest the fixed value, ties to even.
+template <int N>
+double nearest_double(const fixed<N>& a)
+{
+    const fixed<N> x = magnitude(a);
+    int top = N - 1;
+    while (top >= 0 && x.limb[top] == 0)
+        --top;
+    if (top < 0)
+        return 0.0;
+    const int high_bit = 64 * top + 63 - __builtin_clzll(x.limb[top]);  // the leading one
+    // 53 bits from the leading one down, then the rounding bit and the sticky rest.
+    const int low = high_bit - 52;
+    std::uint64_t mantissa, round = 0;
+    bool sticky = false;
+    if (low >= 0) {
+        mantissa = bits_at(x.limb, N, low) & ((std::uint64_t{1} << 53) - 1);
+        if (low >= 1) {
+            round = bits_at(x.limb, N, low - 1) & 1;
+            for (int k = 0; k < N && !sticky; ++k) {
+                const int below = low - 1;  // bits [0, below) are the sticky ones
+                const std::uint64_t mask = 64 * (k + 1) <= below ? ~std::uint64_t{0}
+                                           : 64 * k >= below    ? 0
+                                                                 : (std::uint64_t{1} << (below - 64 * k)) - 1;
+                sticky = (x.limb[k] & mask) != 0;
+            }
+        }
+    } else {
+        mantissa = x.limb[0];  // below 2^53: exact
+    }
+    if (round != 0 && (sticky || (mantissa & 1) != 0))
+        ++mantissa;  // 2^53 at most: still exact as a double
+    const double value = std::ldexp(static_cast<double>(mantissa), (low > 0 ? low : 0) - fraction_bits<N>);
+    return is_negative(a) ? -value : value;
+}
+
+}  // namespace puretone
