@@ -45,6 +45,28 @@ double rounded(mpfr_t x, bool whole)
     return mpfr_get_d(x, MPFR_RNDN);
 }
 
+// F * a rounded to the nearest whole number, ties away from zero, exactly,
+// for a in [0, 1] and F < 2^31 a whole number:
+//  - hi = RN(F a), lo = F a - hi, exact by FMA (std::fma rounds once, in
+//    hardware or in the C library) wherever F a is not subnormal.
+//  - hi < 1/4: F a < 1/4 (1 + 2^-52) < 1/2, so 0 (this takes the subnormal
+//    products too).
+//  - Else hi and every half-integer m + 1/2 below 2^31 are multiples of
+//    ulp(hi) <= 2^-22, and |lo| <= ulp(hi) / 2: where hi is no half-integer,
+//    hi + lo lies on the same side of each as hi, and round(hi) is the
+//    answer; where it is one, lo decides, and lo = 0 is the tie.
+double ratio_peak(double a, double scale)
+{
+    const double hi = scale * a;
+    if (hi < 0.25)
+        return 0.0;
+    const double lo = std::fma(scale, a, -hi);
+    const double whole = std::floor(hi);
+    if (hi - whole == 0.5 && lo < 0)  // exact: hi < 2^31
+        return whole;
+    return std::round(hi);  // halves away from zero
+}
+
 // F * 10^(dB/20) rounded as above, by bounds at 64, 128, ... bits. Gives up
 // (false) past 2^16 bits, which the argument above says never happens.
 bool decibel_peak(double decibels, double scale, bool whole, double& peak)
@@ -89,12 +111,7 @@ int peak_for(sample_type type, int level_kind, double level, double& peak)
             peak = level;
             return PURETONE_OK;
         }
-        mpfr_t product;
-        mpfr_init2(product, 128);  // F * a: at most 31 + 53 bits, exact
-        mpfr_set_d(product, level, MPFR_RNDN);
-        mpfr_mul_d(product, product, scale, MPFR_RNDN);
-        peak = rounded(product, true);
-        mpfr_clear(product);
+        peak = ratio_peak(level, scale);
         return PURETONE_OK;
     }
     case PURETONE_LEVEL_DBFS:

@@ -3,6 +3,7 @@
 #include "lib/accurate_sine.hpp"
 #include "lib/multiword.hpp"
 #include "lib/pi_bits.hpp"
+#include "lib/tone_format.hpp"
 #include "test_angles.hpp"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,39 @@ TEST(accurate_sine, matches_mpfr_bit_for_bit)
               << settled_at[2] << '\n';
     EXPECT_EQ(puretone::accurate_sine(0x1p60).precision, -1);
     EXPECT_EQ(puretone::accurate_sine(NAN).precision, -1);
+}
+
+// A ratio level's peak, F a rounded to the nearest whole number with ties
+// away from zero, against MPFR's exact product: random levels, and the
+// doubles nearest each side of a half-integer product.
+TEST(ratio_peak, matches_mpfrs_exact_product)
+{
+    std::mt19937_64 random(48000);
+    std::uniform_real_distribution<double> level(0.0, 1.0);
+    mpfr_t product;
+    mpfr_init2(product, 128);
+    for (const auto type : {puretone::sample_type::s16, puretone::sample_type::s24, puretone::sample_type::s32}) {
+        const double scale = type == puretone::sample_type::s16 ? 32767 : type == puretone::sample_type::s24 ? 8388607
+                                                                                                          : 2147483647;
+        std::vector<double> levels = {0.0, 1.0, 0.5, 0x1p-1074, 0.25 / scale, 0.5 / scale, std::nextafter(0.5, 0.0)};
+        for (int k = 0; k < 20000; ++k) {
+            levels.push_back(level(random));
+            const double tie = (std::floor(level(random) * scale) + 0.5) / scale;
+            for (const double a : {tie, std::nextafter(tie, 0.0), std::nextafter(tie, 1.0)})
+                levels.push_back(a);
+        }
+        for (const double a : levels) {
+            if (!(a >= 0 && a <= 1))
+                continue;
+            double peak = -1;
+            ASSERT_EQ(puretone::peak_for(type, PURETONE_LEVEL_RATIO, a, peak), PURETONE_OK);
+            mpfr_set_d(product, a, MPFR_RNDN);
+            mpfr_mul_d(product, product, scale, MPFR_RNDN);  // exact: 84 bits at most
+            mpfr_round(product, product);
+            ASSERT_EQ(peak, mpfr_get_d(product, MPFR_RNDN)) << std::hexfloat << a << " of " << scale;
+        }
+    }
+    mpfr_clear(product);
 }
 
 }  // namespace
