@@ -2,7 +2,7 @@
 #include "accurate_sine.hpp"
 
 #include "multiword.hpp"
-#include "pi_bits.hpp"
+#include "constant_bits.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // fraction bits, u = 2^-F):
 //  1. Reduction by quarter turns, Payne-Hanek style: x = M 2^e exactly
 //     (M < 2^53), and x (2/pi) = M T 2^(e - 704) + M theta 2^(e - 704) with
-//     T = floor(2^704 2/pi) (pi_bits.hpp) and 0 <= theta < 1: the dropped
+//     T = floor(2^704 2/pi) (constant_bits.hpp) and 0 <= theta < 1: the dropped
 //     part is below |x| 2^-704 < 2^-644 for |x| < 2^60. The exact product
 //     M T gives k, the integer nearest x 2/pi (mod 4), and the fraction
 //     f = x 2/pi - k, |f| <= 1/2, truncated to F bits: error below u + 2^-644.

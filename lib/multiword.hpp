@@ -11,7 +11,7 @@
 //  - multiply, divide by a small integer: the exact result truncated toward
 //    zero, so within one unit;
 //  - from_double: exact for |x| < 2 with no bit below 2^-F;
-//  - nearest_double: the double nearest the fixed value, ties to even.
+//  - rounded_scaled, nearest_double: the exact value rounded once.
 #pragma once
 
 #include <cmath>
@@ -185,40 +185,62 @@ fixed<N> from_double(double x)
     return x < 0 ? negate(r) : r;
 }
 
+// Whether any bit below `at` of the integer in limbs[0 .. count) is set.
+inline bool any_bit_below(const std::uint64_t* limbs, int count, int at)
+{
+    for (int k = 0; k < count && 64 * k < at; ++k) {
+        const std::uint64_t mask = 64 * (k + 1) <= at ? ~std::uint64_t{0} : (std::uint64_t{1} << (at - 64 * k)) - 1;
+        if ((limbs[k] & mask) != 0)
+            return true;
+    }
+    return false;
+}
+
+// The fixed value times 2^shift, rounded once: with `whole`, to the nearest
+// whole number, ties away from zero (for |a 2^shift| < 2^53, shift < F);
+// otherwise to the nearest double, ties to even, subnormals included.
+template <int N>
+double rounded_scaled(const fixed<N>& a, int shift, bool whole)
+{
+    const fixed<N> x = magnitude(a);
+    double value = 0.0;
+    if (whole) {
+        // The integer part's bits start at F - shift; the half just below.
+        const int point = fraction_bits<N> - shift;
+        const std::uint64_t part = bits_at(x.limb, N, point), half = bits_at(x.limb, N, point - 1) & 1;
+        value = static_cast<double>(part + half);  // below 2^53: exact
+    } else {
+        int top = N - 1;
+        while (top >= 0 && x.limb[top] == 0)
+            --top;
+        if (top < 0)
+            return is_negative(a) ? -0.0 : 0.0;
+        const int high_bit = 64 * top + 63 - __builtin_clzll(x.limb[top]);  // the leading one
+        // The last bit kept: 53 bits from the leading one, but none below
+        // 2^-1074, which stands at bit F - shift - 1074 of the integer.
+        int low = high_bit - 52;
+        if (low < fraction_bits<N> - shift - 1074)
+            low = fraction_bits<N> - shift - 1074;
+        std::uint64_t mantissa = 0;
+        if (low <= 0) {
+            mantissa = bits_at(x.limb, N, 0);  // below 2^53: exact
+            low = 0;
+        } else {
+            mantissa = low > high_bit ? 0 : bits_at(x.limb, N, low) & ((std::uint64_t{1} << 53) - 1);
+            const bool round = ((low - 1 > high_bit ? 0 : bits_at(x.limb, N, low - 1)) & 1) != 0;
+            if (round && (any_bit_below(x.limb, N, low - 1) || (mantissa & 1) != 0))
+                ++mantissa;  // 2^53 at most: still exact as a double
+        }
+        value = std::ldexp(static_cast<double>(mantissa), low + shift - fraction_bits<N>);  // exact
+    }
+    return is_negative(a) ? -value : value;
+}
+
 // The double nearest the fixed value, ties to even.
 template <int N>
 double nearest_double(const fixed<N>& a)
 {
-    const fixed<N> x = magnitude(a);
-    int top = N - 1;
-    while (top >= 0 && x.limb[top] == 0)
-        --top;
-    if (top < 0)
-        return 0.0;
-    const int high_bit = 64 * top + 63 - __builtin_clzll(x.limb[top]);  // the leading one
-    // 53 bits from the leading one down, then the rounding bit and the sticky rest.
-    const int low = high_bit - 52;
-    std::uint64_t mantissa, round = 0;
-    bool sticky = false;
-    if (low >= 0) {
-        mantissa = bits_at(x.limb, N, low) & ((std::uint64_t{1} << 53) - 1);
-        if (low >= 1) {
-            round = bits_at(x.limb, N, low - 1) & 1;
-            for (int k = 0; k < N && !sticky; ++k) {
-                const int below = low - 1;  // bits [0, below) are the sticky ones
-                const std::uint64_t mask = 64 * (k + 1) <= below ? ~std::uint64_t{0}
-                                           : 64 * k >= below    ? 0
-                                                                 : (std::uint64_t{1} << (below - 64 * k)) - 1;
-                sticky = (x.limb[k] & mask) != 0;
-            }
-        }
-    } else {
-        mantissa = x.limb[0];  // below 2^53: exact
-    }
-    if (round != 0 && (sticky || (mantissa & 1) != 0))
-        ++mantissa;  // 2^53 at most: still exact as a double
-    const double value = std::ldexp(static_cast<double>(mantissa), (low > 0 ? low : 0) - fraction_bits<N>);
-    return is_negative(a) ? -value : value;
+    return rounded_scaled(a, 0, false);
 }
 
 }  // namespace puretone

@@ -7,13 +7,15 @@
 // upper bounds made at growing precision round to the same whole number
 // after finitely many steps. The same holds for f32's RN(10^(d/20)): never
 // the midpoint of two doubles (those are dyadic; 10^(d/20) is irrational or
-// 10^-n, which is not, or 1, which is a double).
+// 10^-n, which is not, or 1, which is a double). decibel_peak.hpp makes the
+// bounds, at 128, 256 and 512 bits.
 #include "tone_format.hpp"
+
+#include "decibel_peak.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <mpfr.h>
 
 namespace puretone {
 namespace {
@@ -32,17 +34,6 @@ double full_scale(sample_type type)
         break;
     }
     return 1.0;
-}
-
-// Rounds x to the whole number nearest, ties away from zero, or to the
-// nearest double: the result a bound at precision `bits` gives.
-double rounded(mpfr_t x, bool whole)
-{
-    if (whole) {
-        mpfr_round(x, x);  // nearest whole number, ties away from zero
-        return mpfr_get_d(x, MPFR_RNDN);  // exact: below 2^31
-    }
-    return mpfr_get_d(x, MPFR_RNDN);
 }
 
 // F * a rounded to the nearest whole number, ties away from zero, exactly,
@@ -65,33 +56,6 @@ double ratio_peak(double a, double scale)
     if (hi - whole == 0.5 && lo < 0)  // exact: hi < 2^31
         return whole;
     return std::round(hi);  // halves away from zero
-}
-
-// F * 10^(dB/20) rounded as above, by bounds at 64, 128, ... bits. Gives up
-// (false) past 2^16 bits, which the argument above says never happens.
-bool decibel_peak(double decibels, double scale, bool whole, double& peak)
-{
-    for (mpfr_prec_t bits = 64; bits <= 65536; bits *= 2) {
-        mpfr_t low, high;
-        mpfr_inits2(bits, low, high, static_cast<mpfr_ptr>(nullptr));
-        // 10^(x/20) increases with x: round each step down for the lower
-        // bound and up for the upper one.
-        mpfr_set_d(low, decibels, MPFR_RNDN);  // exact
-        mpfr_div_ui(low, low, 20, MPFR_RNDD);
-        mpfr_exp10(low, low, MPFR_RNDD);
-        mpfr_mul_d(low, low, scale, MPFR_RNDD);
-        mpfr_set_d(high, decibels, MPFR_RNDN);
-        mpfr_div_ui(high, high, 20, MPFR_RNDU);
-        mpfr_exp10(high, high, MPFR_RNDU);
-        mpfr_mul_d(high, high, scale, MPFR_RNDU);
-        const double below = rounded(low, whole), above = rounded(high, whole);
-        mpfr_clears(low, high, static_cast<mpfr_ptr>(nullptr));
-        if (below == above) {
-            peak = below;
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// The accurate path against MPFR: its constants limb for limb, and its
-// sines bit for bit at every precision that claims to settle them.
+// The accurate path against MPFR: its constants limb for limb, its sines
+// bit for bit at every precision that claims to settle them, and the peaks
+// of ratio and dBFS levels.
 #include "lib/accurate_sine.hpp"
+#include "lib/decibel_peak.hpp"
 #include "lib/multiword.hpp"
-#include "lib/pi_bits.hpp"
+#include "lib/constant_bits.hpp"
 #include "lib/tone_format.hpp"
 #include "test_angles.hpp"
 
@@ -28,18 +30,33 @@ double mpfr_sine(double x)
     return sine;
 }
 
-// floor(c * 2^shift) in limbs, c from MPFR's pi at 1200 bits.
-std::vector<std::uint64_t> mpfr_limbs(bool two_over_pi, int shift, int count)
+enum class constant { two_over_pi, half_pi, log2_10_twentieth, ln2 };
+
+// floor(c * 2^shift) in limbs, c from MPFR at 1200 bits.
+std::vector<std::uint64_t> mpfr_limbs(constant which, int shift, int count)
 {
     mpfr_t c;
     mpz_t z;
     mpfr_init2(c, 1200);
     mpz_init(z);
-    mpfr_const_pi(c, MPFR_RNDN);
-    if (two_over_pi)
+    switch (which) {
+    case constant::two_over_pi:
+        mpfr_const_pi(c, MPFR_RNDN);
         mpfr_ui_div(c, 2, c, MPFR_RNDN);
-    else
+        break;
+    case constant::half_pi:
+        mpfr_const_pi(c, MPFR_RNDN);
         mpfr_div_2ui(c, c, 1, MPFR_RNDN);
+        break;
+    case constant::log2_10_twentieth:
+        mpfr_set_ui(c, 10, MPFR_RNDN);
+        mpfr_log2(c, c, MPFR_RNDN);
+        mpfr_div_ui(c, c, 20, MPFR_RNDN);
+        break;
+    case constant::ln2:
+        mpfr_const_log2(c, MPFR_RNDN);
+        break;
+    }
     mpfr_mul_2si(c, c, shift, MPFR_RNDN);
     mpfr_get_z(z, c, MPFR_RNDD);
     std::vector<std::uint64_t> limbs(static_cast<std::size_t>(count));
@@ -58,12 +75,18 @@ std::vector<std::uint64_t> mpfr_limbs(bool two_over_pi, int shift, int count)
     return limbs;
 }
 
-TEST(accurate_sine, constants_are_mpfrs_pi_limb_for_limb)
+template <std::size_t count>
+std::vector<std::uint64_t> limbs_of(const std::uint64_t (&table)[count])
 {
-    EXPECT_EQ(mpfr_limbs(true, 704, 11), std::vector<std::uint64_t>(std::begin(puretone::two_over_pi_bits),
-                                                                     std::end(puretone::two_over_pi_bits)));
-    EXPECT_EQ(mpfr_limbs(false, 510, 8), std::vector<std::uint64_t>(std::begin(puretone::half_pi_bits),
-                                                                    std::end(puretone::half_pi_bits)));
+    return {std::begin(table), std::end(table)};
+}
+
+TEST(accurate_path, constants_are_mpfrs_limb_for_limb)
+{
+    EXPECT_EQ(mpfr_limbs(constant::two_over_pi, 704, 11), limbs_of(puretone::two_over_pi_bits));
+    EXPECT_EQ(mpfr_limbs(constant::half_pi, 510, 8), limbs_of(puretone::half_pi_bits));
+    EXPECT_EQ(mpfr_limbs(constant::log2_10_twentieth, 704, 11), limbs_of(puretone::log2_10_twentieth_bits));
+    EXPECT_EQ(mpfr_limbs(constant::ln2, 510, 8), limbs_of(puretone::ln2_bits));
 }
 
 // Multiplication and division against exact rational arithmetic on small
@@ -163,6 +186,70 @@ TEST(ratio_peak, matches_mpfrs_exact_product)
         }
     }
     mpfr_clear(product);
+}
+
+// F 10^(d/20) as MPFR bounds it, rounded whole (ties away) or to a double,
+// at growing precision until the bounds agree: the reference for the dBFS
+// peak.
+double mpfr_decibel_peak(double decibels, double scale, bool whole)
+{
+    for (mpfr_prec_t bits = 64;; bits *= 2) {
+        mpfr_t low, high;
+        mpfr_inits2(bits, low, high, static_cast<mpfr_ptr>(nullptr));
+        mpfr_set_d(low, decibels, MPFR_RNDN);
+        mpfr_div_ui(low, low, 20, MPFR_RNDD);
+        mpfr_exp10(low, low, MPFR_RNDD);
+        mpfr_mul_d(low, low, scale, MPFR_RNDD);
+        mpfr_set_d(high, decibels, MPFR_RNDN);
+        mpfr_div_ui(high, high, 20, MPFR_RNDU);
+        mpfr_exp10(high, high, MPFR_RNDU);
+        mpfr_mul_d(high, high, scale, MPFR_RNDU);
+        if (whole) {
+            mpfr_round(low, low);
+            mpfr_round(high, high);
+        }
+        const double below = mpfr_get_d(low, MPFR_RNDN), above = mpfr_get_d(high, MPFR_RNDN);
+        mpfr_clears(low, high, static_cast<mpfr_ptr>(nullptr));
+        if (below == above)
+            return below;
+    }
+}
+
+// Levels of every size, whole multiples of 20 dB (exact powers of ten), the
+// edges where the peak becomes 0, and levels whose peak lies next to a
+// half-integer: each peak equals MPFR's.
+TEST(decibel_peak, matches_mpfr_for_every_format)
+{
+    std::mt19937_64 random(96000);
+    std::uniform_real_distribution<double> decibels(-250.0, 0.0), deep(-7100.0, 0.0);
+    int settled_at[4] = {0, 0, 0, 0};
+    for (const double scale : {32767.0, 8388607.0, 2147483647.0, 1.0}) {
+        const bool whole = scale != 1.0;
+        std::vector<double> levels = {0.0, -0.0, -0x1p-61, -0x1p-59, -5e-324, -1e-300, -6.020599913279624, -18,
+                                      -192.7, -7000.0, -7001.0, -6463.0, -6470.5, -1e300};
+        for (int k = 0; k <= 60; ++k)
+            levels.push_back(-20.0 * k);
+        for (int k = 0; k < 4000; ++k) {
+            levels.push_back(whole ? decibels(random) : deep(random));
+            if (whole) {  // next to F 10^(d/20) = m + 1/2
+                const double m = std::floor(std::uniform_real_distribution<double>(0, scale)(random));
+                const double d = 20 * std::log10((m + 0.5) / scale);
+                for (const double near : {d, std::nextafter(d, 0.0), std::nextafter(d, -1e9)})
+                    levels.push_back(std::fmin(near, 0.0));
+            }
+        }
+        for (const double d : levels) {
+            double peak = -1;
+            int bits = -1;
+            ASSERT_TRUE(puretone::decibel_peak(d, scale, whole, peak, &bits)) << std::hexfloat << d;
+            const double want = d < -8000 ? 0.0 : mpfr_decibel_peak(d, scale, whole);
+            ASSERT_EQ(std::memcmp(&peak, &want, sizeof want), 0)
+                << std::hexfloat << d << " of " << scale << ": " << peak << " for " << want;
+            ++settled_at[bits == 0 ? 0 : bits == 128 ? 1 : bits == 256 ? 2 : 3];
+        }
+    }
+    std::cout << "dBFS peaks without the series: " << settled_at[0] << ", at 128 bits: " << settled_at[1]
+              << ", at 256: " << settled_at[2] << ", at 512: " << settled_at[3] << '\n';
 }
 
 }  // namespace

@@ -1,0 +1,104 @@
+// The dBFS peak's Ziv loop: see decibel_peak.hpp for the proof of the bound.
+#include "decibel_peak.hpp"
+
+#include "constant_bits.hpp"
+#include "multiword.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+
+namespace puretone {
+namespace {
+
+constexpr int constant_limbs = sizeof log2_10_twentieth_bits / sizeof log2_10_twentieth_bits[0];
+constexpr int most_terms = 160;  // b^k/k! < 2^-510 for b < ln 2 once k >= 95: a cap only
+
+template <int N>
+bool settle(double decibels, double scale, bool whole, double& peak)
+{
+    // Step 1.
+    int exponent = 0;
+    const double m = std::frexp(std::fabs(decibels), &exponent);
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));
+    const int point = 704 - (exponent - 53);  // z = product 2^-point
+    std::uint64_t product[constant_limbs + 1];
+    multiply_magnitudes(&mantissa, 1, log2_10_twentieth_bits, constant_limbs, product);
+    const auto whole_part = static_cast<int>(bits_at(product, constant_limbs + 1, point));  // I < 1170
+    fixed<N> g{};
+    for (int k = 0; k < N; ++k)
+        g.limb[k] = bits_at(product, constant_limbs + 1, point - fraction_bits<N> + 64 * k);
+    g.limb[N - 1] &= (std::uint64_t{1} << 62) - 1;  // [0, 1)
+    // Beyond every result: F 2^-I < 2^31 2^-41 < 1/2 gives 0 whole; 2^-I <=
+    // 2^-1076, below half the least subnormal, gives 0 as a double.
+    if ((whole && whole_part >= 41) || whole_part >= 1076) {
+        peak = 0.0;
+        return true;
+    }
+    // Step 2.
+    fixed<N> ln2{};
+    for (int k = 0; k < N; ++k)
+        ln2.limb[k] = ln2_bits[8 - N + k];
+    const fixed<N> b = multiply(g, ln2);
+    // Step 3.
+    fixed<N> term{};
+    term.limb[N - 1] = std::uint64_t{1} << 62;  // 1
+    fixed<N> sum = term;
+    int terms = 1;
+    const fixed<N> small = units<N>(4);
+    for (std::uint32_t k = 1; terms < most_terms; ++k) {
+        term = divide(multiply(term, b), k);
+        sum = k % 2 == 1 ? sub(sum, term) : add(sum, term);
+        ++terms;
+        if (is_negative(sub(term, small)))  // below 4u: done
+            break;
+    }
+    const fixed<N> bound = units<N>(3 * static_cast<std::uint64_t>(terms) + 9);
+    // Step 4.
+    fixed<N> value = sum;
+    int shift = -whole_part;
+    if (whole) {
+        value = multiply(sum, from_double<N>(std::ldexp(scale, -32)));  // exact: scale < 2^31 whole
+        shift = 32 - whole_part;
+    }
+    const double low = rounded_scaled(sub(value, bound), shift, whole);
+    const double high = rounded_scaled(add(value, bound), shift, whole);
+    if (low != high)
+        return false;
+    peak = low;
+    return true;
+}
+
+}  // namespace
+
+bool decibel_peak(double decibels, double scale, bool whole, double& peak, int* bits)
+{
+    // |z| < 2^-62 for |d| < 2^-60, so 1 - 2^-z < 2^-62: F (1 - that) is
+    // within 1/2 of F, and 1 - that above 1 - 2^-54, the midpoint below 1.
+    if (std::fabs(decibels) < 0x1p-60) {
+        peak = scale;
+        if (bits != nullptr)
+            *bits = 0;
+        return true;
+    }
+    // Below -7000 dB, 10^(d/20) < 2^-1162: 0 in every format.
+    if (decibels < -7000.0) {
+        peak = 0.0;
+        if (bits != nullptr)
+            *bits = 0;
+        return true;
+    }
+    for (const int precision : {128, 256, 512}) {
+        const bool settled = precision == 128   ? settle<2>(decibels, scale, whole, peak)
+                             : precision == 256 ? settle<4>(decibels, scale, whole, peak)
+                                                : settle<8>(decibels, scale, whole, peak);
+        if (settled) {
+            if (bits != nullptr)
+                *bits = precision;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace puretone
