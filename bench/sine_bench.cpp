@@ -12,8 +12,12 @@
 // crossing (11025 Hz at 44100 Hz every other one). The block path runs with
 // the sine kernel and, in the same run, with SLEEF's vector sine as before
 // the kernel ("_sleef"); "fallback" counts the samples the first estimates
-// leave open.
+// leave open. level_call: one frame through the API at full scale, at a
+// ratio and at a dBFS level, whose peak each call works out anew (the
+// difference is the peak's cost); accurate_sine: one call of the accurate
+// path, the fallback of the samples the estimates leave open.
 #include "puretone/puretone.h"
+#include "lib/accurate_sine.hpp"
 #include "lib/float_environment.hpp"
 #include "lib/sine_stream.hpp"
 
@@ -121,6 +125,26 @@ void format_fallback(benchmark::State& state, double frequency, double rate, dou
     state.counters["fallback"] = static_cast<double>(open) / static_cast<double>(state.iterations() * run);
 }
 
+void level_call(benchmark::State& state, int level_kind, double level, int format_code)
+{
+    puretone_format format = PURETONE_FORMAT_INIT;
+    format.sample_format = format_code;
+    format.level_kind = level_kind;
+    format.level = level;
+    std::int32_t sample[1];
+    for (auto _ : state) {
+        if (puretone_frames(&format, 440.0, 13230000, 1, sample) != PURETONE_OK)
+            state.SkipWithError("puretone_frames refused a valid level");
+        benchmark::DoNotOptimize(sample);
+    }
+}
+
+void accurate_sine(benchmark::State& state, double angle)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(puretone::accurate_sine(angle).value);
+}
+
 constexpr std::int32_t mid_file = 13230000;             // 300 s into a tone
 constexpr std::int32_t angle_1e14 = 326000000;          // t about 9.98e13 at 2147483647 Hz
 constexpr std::int32_t end_of_longest = 2147449500 - run;  // t about 6.6e14
@@ -159,5 +183,14 @@ BENCHMARK_CAPTURE(format_fallback, s24_997_Hz, 997.0, 44100.0, 8388607.0, std::i
 BENCHMARK_CAPTURE(format_fallback, s32_997_Hz, 997.0, 44100.0, 2147483647.0, std::int32_t{});
 BENCHMARK_CAPTURE(format_fallback, f32_997_Hz, 997.0, 44100.0, 1.0, float{});
 BENCHMARK_CAPTURE(format_fallback, f32_1000_Hz_at_48000, 1000.0, 48000.0, 1.0, float{});
+
+BENCHMARK_CAPTURE(level_call, s24_full_scale, PURETONE_LEVEL_FULL, 0.0, PURETONE_FORMAT_S24);
+BENCHMARK_CAPTURE(level_call, s24_ratio, PURETONE_LEVEL_RATIO, 0.125, PURETONE_FORMAT_S24);
+BENCHMARK_CAPTURE(level_call, s24_minus_18_dBFS, PURETONE_LEVEL_DBFS, -18.0, PURETONE_FORMAT_S24);
+BENCHMARK_CAPTURE(level_call, f32_minus_18_dBFS, PURETONE_LEVEL_DBFS, -18.0, PURETONE_FORMAT_F32);
+
+BENCHMARK_CAPTURE(accurate_sine, near_1, 1.0000001);
+BENCHMARK_CAPTURE(accurate_sine, mid_file_440_Hz, 1661.8226306029283);
+BENCHMARK_CAPTURE(accurate_sine, about_6e14, 6.6e14);
 
 BENCHMARK_MAIN();
