@@ -101,20 +101,18 @@ bool cannot_be_carried(int error)
 
 int carry_changes(int from, struct stat& old, int to)
 {
-    // A few rounds: each carries what the one before found changed. A file
-    // still changing after them is reported rather than chased.
-    for (int round = 0; round < 4; ++round) {
-        struct stat now{};
-        if (fstat(from, &now) != 0)
-            return errno;
-        if (now.st_uid == old.st_uid && now.st_gid == old.st_gid && now.st_mode == old.st_mode
-            && now.st_ctim.tv_sec == old.st_ctim.tv_sec && now.st_ctim.tv_nsec == old.st_ctim.tv_nsec)
-            return 0;
-        old = now;
-        if (const int error = carry_attributes(from, old, to); error != 0)
-            return error;
-    }
-    return EBUSY;
+    // One round: a change made while it runs is caught by the next call
+    // (the replacement calls this again just after its rename), so a file
+    // that keeps changing, such as one another process writes to, is
+    // carried as it is, never chased.
+    struct stat now{};
+    if (fstat(from, &now) != 0)
+        return errno;
+    if (now.st_uid == old.st_uid && now.st_gid == old.st_gid && now.st_mode == old.st_mode
+        && now.st_ctim.tv_sec == old.st_ctim.tv_sec && now.st_ctim.tv_nsec == old.st_ctim.tv_nsec)
+        return 0;
+    old = now;
+    return carry_attributes(from, old, to);
 }
 
 }  // namespace puretone

@@ -29,8 +29,8 @@ bool cannot_be_carried(int error);
 // chown, an ACL entry removed while the tone was written), so that the
 // replacement never undoes it; `old` becomes the status carried. A change
 // is told by the owner, group, mode or change time (which every change of
-// an attribute or ACL moves). 0, or the errno of the failure; EBUSY where
-// the file kept changing.
+// an attribute or ACL moves, and so does a write). 0, or the errno of the
+// failure.
 int carry_changes(int from, struct stat& old, int to);
 
 }  // namespace puretone

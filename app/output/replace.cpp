@@ -290,10 +290,8 @@ written replace_file(const char* path, opened_output& out, const tone_plan& tone
     if (error != 0) {
         close(out.fd);
         close(temporary.fd);
-        return conclude(error == EBUSY ? "cannot carry the attributes, which kept changing, of"
-                        : cannot_be_carried(error) ? "cannot carry what changed meanwhile on"
-                                                   : "cannot write",
-                        path, error)
+        return conclude(cannot_be_carried(error) ? "cannot carry what changed meanwhile on" : "cannot write", path,
+                        error)
             ? written::done : written::failed;
     }
     struct stat made{};
