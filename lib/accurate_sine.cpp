@@ -11,7 +11,6 @@
 namespace puretone {
 namespace {
 
-constexpr int two_over_pi_limbs = sizeof two_over_pi_bits / sizeof two_over_pi_bits[0];
 constexpr double reduction_limit = 0x1p60;   // |x| 2^-704 < 2^-644 below it
 constexpr double tiny_angle = 0x1p-26;       // RN(sin x) = x below it
 // Taylor terms: a^(2j+1)/(2j+1)! < 2^-510 for |a| <= pi/4 once j >= 62; the
@@ -42,22 +41,10 @@ fixed<N> reduce(double x, reduced& r)
         f = from_double<N>(ax);  // exact: bits down to 2^-79 at least
         return f;  // a = x itself, no multiplication by pi/2 needed
     }
-    int exponent = 0;
-    const double m = std::frexp(ax, &exponent);
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));
-    const int e = exponent - 53;  // ax = mantissa 2^e, e in [-53, 7]
-    std::uint64_t product[two_over_pi_limbs + 1];
-    multiply_magnitudes(&mantissa, 1, two_over_pi_bits, two_over_pi_limbs, product);
-    // x 2/pi = product 2^(e - 704): the binary point stands at bit 704 - e.
-    const int point = 704 - e;
-    const std::uint64_t whole = bits_at(product, two_over_pi_limbs + 1, point);  // low bits of floor(x 2/pi)
-    // The fraction's F bits, from just below the point: as fixed<N>, whose
-    // binary point stands at bit F.
-    for (int k = 0; k < N; ++k)
-        f.limb[k] = bits_at(product, two_over_pi_limbs + 1, point - fraction_bits<N> + 64 * k);
-    // Keep only [0, 1): the two top bits of fixed<N> are integer bits.
-    f.limb[N - 1] &= (std::uint64_t{1} << 62) - 1;
-    int quarter = static_cast<int>(whole & 3);
+    // |x| 2/pi, with |x| in [1/2, 2^60).
+    const whole_and_fraction<N> turns = times_constant<N>(ax, two_over_pi_bits);
+    f = turns.fraction;
+    int quarter = static_cast<int>(turns.whole & 3);
     // The nearest integer: a fraction of 1/2 or more takes one more quarter turn.
     if ((f.limb[N - 1] >> 61) != 0) {
         quarter = (quarter + 1) & 3;
@@ -66,10 +53,7 @@ fixed<N> reduce(double x, reduced& r)
         f = sub(f, one);
     }
     r.quarter = quarter;
-    fixed<N> half_pi{};
-    for (int k = 0; k < N; ++k)
-        half_pi.limb[k] = half_pi_bits[8 - N + k];
-    return multiply(f, half_pi);
+    return multiply(f, truncated_constant<N>(half_pi_bits));
 }
 
 // Step 3: sin a (odd) or cos a (even), and the terms summed.

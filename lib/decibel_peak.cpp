@@ -11,24 +11,15 @@
 namespace puretone {
 namespace {
 
-constexpr int constant_limbs = sizeof log2_10_twentieth_bits / sizeof log2_10_twentieth_bits[0];
 constexpr int most_terms = 160;  // b^k/k! < 2^-510 for b < ln 2 once k >= 95: a cap only
 
 template <int N>
 bool settle(double decibels, double scale, bool whole, double& peak)
 {
-    // Step 1.
-    int exponent = 0;
-    const double m = std::frexp(std::fabs(decibels), &exponent);
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));
-    const int point = 704 - (exponent - 53);  // z = product 2^-point
-    std::uint64_t product[constant_limbs + 1];
-    multiply_magnitudes(&mantissa, 1, log2_10_twentieth_bits, constant_limbs, product);
-    const auto whole_part = static_cast<int>(bits_at(product, constant_limbs + 1, point));  // I < 1170
-    fixed<N> g{};
-    for (int k = 0; k < N; ++k)
-        g.limb[k] = bits_at(product, constant_limbs + 1, point - fraction_bits<N> + 64 * k);
-    g.limb[N - 1] &= (std::uint64_t{1} << 62) - 1;  // [0, 1)
+    // Step 1, for 2^-60 <= |d| <= 7000.
+    const whole_and_fraction<N> z = times_constant<N>(decibels, log2_10_twentieth_bits);
+    const auto whole_part = static_cast<int>(z.whole);  // I < 1170
+    const fixed<N>& g = z.fraction;
     // Beyond every result: F 2^-I < 2^31 2^-41 < 1/2 gives 0 whole; 2^-I <=
     // 2^-1076, below half the least subnormal, gives 0 as a double.
     if ((whole && whole_part >= 41) || whole_part >= 1076) {
@@ -36,10 +27,7 @@ bool settle(double decibels, double scale, bool whole, double& peak)
         return true;
     }
     // Step 2.
-    fixed<N> ln2{};
-    for (int k = 0; k < N; ++k)
-        ln2.limb[k] = ln2_bits[8 - N + k];
-    const fixed<N> b = multiply(g, ln2);
+    const fixed<N> b = multiply(g, truncated_constant<N>(ln2_bits));
     // Step 3.
     fixed<N> term{};
     term.limb[N - 1] = std::uint64_t{1} << 62;  // 1

@@ -151,6 +151,52 @@ fixed<N> divide(const fixed<N>& a, std::uint32_t d)
     return is_negative(a) ? negate(x) : x;
 }
 
+// |x| = mantissa 2^exponent exactly, with mantissa < 2^53 (2^52 or more for
+// x != 0).
+inline std::uint64_t integer_mantissa(double x, int& exponent)
+{
+    const double m = std::frexp(std::fabs(x), &exponent);  // m in [0.5, 1)
+    exponent -= 53;
+    return static_cast<std::uint64_t>(std::ldexp(m, 53));  // exact: 53 bits
+}
+
+// |x| C 2^-704 for a constant C of 11 limbs (floor(2^704 c), as in
+// constant_bits.hpp), from the exact product: the low 64 bits of its whole
+// part, and its fraction truncated to F bits (so in [0, 1), within one
+// unit). For x = M 2^e the binary point of M C stands at bit 704 - e, which
+// lies within the product's 768 bits for 2^-112 <= |x| < 2^60, and F bits
+// below it still above bit 0.
+template <int N>
+struct whole_and_fraction {
+    std::uint64_t whole;
+    fixed<N> fraction;
+};
+template <int N>
+whole_and_fraction<N> times_constant(double x, const std::uint64_t (&constant)[11])
+{
+    int exponent = 0;
+    const std::uint64_t mantissa = integer_mantissa(x, exponent);
+    std::uint64_t product[12];
+    multiply_magnitudes(&mantissa, 1, constant, 11, product);
+    const int point = 704 - exponent;
+    whole_and_fraction<N> r{bits_at(product, 12, point), {}};
+    for (int k = 0; k < N; ++k)
+        r.fraction.limb[k] = bits_at(product, 12, point - fraction_bits<N> + 64 * k);
+    r.fraction.limb[N - 1] &= (std::uint64_t{1} << 62) - 1;  // the two top bits are whole ones
+    return r;
+}
+
+// A constant of 8 limbs with 510 fraction bits (constant_bits.hpp),
+// truncated to F bits: its top N limbs, as 510 - F is 64 (8 - N).
+template <int N>
+fixed<N> truncated_constant(const std::uint64_t (&bits)[8])
+{
+    fixed<N> r{};
+    for (int k = 0; k < N; ++k)
+        r.limb[k] = bits[8 - N + k];
+    return r;
+}
+
 // A whole number of units: the fixed value k / 2^F.
 template <int N>
 fixed<N> units(std::uint64_t k)
@@ -166,11 +212,9 @@ template <int N>
 fixed<N> from_double(double x)
 {
     int exponent = 0;
-    const double m = std::frexp(std::fabs(x), &exponent);  // |x| = m 2^exponent, m in [0.5, 1)
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(m, 53));  // exact: 53 bits
-    // |x| = mantissa * 2^(exponent - 53): the mantissa's lowest bit stands at
-    // fraction bit F + exponent - 53 of the integer.
-    const int at = fraction_bits<N> + exponent - 53;
+    const std::uint64_t mantissa = integer_mantissa(x, exponent);
+    // The mantissa's lowest bit stands at fraction bit F + exponent of the integer.
+    const int at = fraction_bits<N> + exponent;
     fixed<N> r{};
     if (x == 0)
         return r;
