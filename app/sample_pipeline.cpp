@@ -78,7 +78,9 @@ std::size_t make_chunk(const puretone_format& format, double frequency, std::int
                        std::size_t count, int& error)
 {
     if (puretone_frames(&format, frequency, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
-        error = EINVAL;  // a format and frequency the command line checked, N <= 2^31: not reached
+        // A format and frequency the command line checked, N <= 2^31: only
+        // PURETONE_ERROR_UNSETTLED is left, which no known tone reaches.
+        error = EINVAL;
         return 0;
     }
     const std::size_t samples = count * format.channels;

@@ -180,36 +180,34 @@ inline sine_bracket narrowed_bracket(double sine, double bound, double cosine, d
 
 // The exact sample for angle t, given any estimate within `bound` of sin t.
 // Peaks, where the bracket straddles 32766 and 32767 (or their negatives),
-// are settled by |cos t|; anything else left open goes to MPFR.
-std::int16_t resolve_sample(double angle, double estimate, double bound);
+// are settled by |cos t|; anything else left open goes to the accurate path
+// (accurate_sine.hpp). Where even that leaves RN(sin t) open at its top
+// precision, which no known angle does, `unsettled` is set and the sample is
+// 0: the caller reports an error rather than a guess. `unsettled` is never
+// cleared, so that one flag can gather a whole block.
+std::int16_t resolve_sample(double angle, double estimate, double bound, bool& unsettled);
 
 // The same for any format and peak: integer peaks by |cos t|, f32 samples
 // near a zero crossing by the reduction by pi in double-double
-// (zero_crossing.hpp), anything else left open by MPFR.
+// (zero_crossing.hpp), anything else left open by the accurate path.
 template <class Sample>
-Sample resolve_sample_for(double angle, double estimate, double bound, double peak);
+Sample resolve_sample_for(double angle, double estimate, double bound, double peak, bool& unsettled);
 
 // The same, with the rounding test inline: the common case costs no call.
-inline std::int16_t exact_sample(double angle, double estimate, double bound)
+inline std::int16_t exact_sample(double angle, double estimate, double bound, bool& unsettled)
 {
     if (const auto sample = settled_sample(estimate, bound))
         return *sample;
-    return resolve_sample(angle, estimate, bound);
+    return resolve_sample(angle, estimate, bound, unsettled);
 }
 
 template <class Sample>
-inline Sample exact_sample_for(double angle, double estimate, double bound, double peak)
+inline Sample exact_sample_for(double angle, double estimate, double bound, double peak, bool& unsettled)
 {
     const bracket_of<Sample> ends = bracket_for<Sample>(estimate, bound, peak);
     if (same_sample(ends.low, ends.high))
         return ends.low;
-    return resolve_sample_for<Sample>(angle, estimate, bound, peak);
+    return resolve_sample_for<Sample>(angle, estimate, bound, peak, unsettled);
 }
-
-// RN(sin angle), computed with MPFR. Slow; always right.
-double correctly_rounded_sine(double angle);
-
-// v of the correctly rounded sine at full scale in 16 bits, with MPFR.
-std::int16_t correctly_rounded_sample(double angle);
 
 }  // namespace puretone

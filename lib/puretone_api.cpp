@@ -38,28 +38,31 @@ int check_window(double frequency, std::int64_t start, std::int64_t count)
 // Frame k's sample, made at out[k], copied to every channel of frame k:
 // from the last frame down, so that frame k's copies (at k * C and above)
 // never overwrite a sample not yet spread (below k).
+// PURETONE_ERROR_UNSETTLED where the accurate path left a sine open.
 template <class Sample>
-void fill_frames(const puretone::tone_format& format, double frequency, std::int64_t start, std::int64_t count,
-                 Sample* out)
+int fill_frames(const puretone::tone_format& format, double frequency, std::int64_t start, std::int64_t count,
+                Sample* out)
 {
     const auto frames = static_cast<std::size_t>(count);
-    puretone::tone_samples<Sample>(static_cast<std::int32_t>(start), {static_cast<double>(format.rate), frequency,
-                                                                      format.peak},
-                                   std::span(out, frames));
+    if (!puretone::tone_samples<Sample>(static_cast<std::int32_t>(start),
+                                        {static_cast<double>(format.rate), frequency, format.peak},
+                                        std::span(out, frames)))
+        return PURETONE_ERROR_UNSETTLED;
     const std::size_t channels = format.channels;
     if (channels == 1)
-        return;
+        return PURETONE_OK;
     for (std::size_t k = frames; k-- > 0;) {
         const Sample sample = out[k];
         for (std::size_t c = 0; c < channels; ++c)
             out[k * channels + c] = sample;
     }
+    return PURETONE_OK;
 }
 
 // The calls below, as they run inside the default floating-point
 // environment: the exported functions enter it, whatever the caller set,
-// and hand the caller's back (the checks, the level's MPFR bounds and the
-// angle check use doubles too). Not inlined, so that their operations on
+// and hand the caller's back (the checks, the level's peak and the angle
+// check use doubles too). Not inlined, so that their operations on
 // doubles stay inside.
 [[gnu::noinline]] int unguarded_samples(double frequency, int64_t start, int64_t count, int16_t* out)
 {
@@ -67,9 +70,10 @@ void fill_frames(const puretone::tone_format& format, double frequency, std::int
         return code;
     if (out == nullptr && count > 0)
         return PURETONE_ERROR_NULL;
-    if (count > 0)
-        puretone::sine_samples(static_cast<std::int32_t>(start), frequency,
-                               std::span(out, static_cast<std::size_t>(count)));
+    if (count > 0
+        && !puretone::sine_samples(static_cast<std::int32_t>(start), frequency,
+                                   std::span(out, static_cast<std::size_t>(count))))
+        return PURETONE_ERROR_UNSETTLED;
     return PURETONE_OK;
 }
 
@@ -93,17 +97,14 @@ void fill_frames(const puretone::tone_format& format, double frequency, std::int
         return PURETONE_OK;
     switch (format.type) {
     case puretone::sample_type::s16:
-        fill_frames(format, frequency, start, count, static_cast<std::int16_t*>(out));
-        break;
+        return fill_frames(format, frequency, start, count, static_cast<std::int16_t*>(out));
     case puretone::sample_type::s24:
     case puretone::sample_type::s32:
-        fill_frames(format, frequency, start, count, static_cast<std::int32_t*>(out));
-        break;
+        return fill_frames(format, frequency, start, count, static_cast<std::int32_t*>(out));
     case puretone::sample_type::f32:
-        fill_frames(format, frequency, start, count, static_cast<float*>(out));
-        break;
+        return fill_frames(format, frequency, start, count, static_cast<float*>(out));
     }
-    return PURETONE_OK;
+    return PURETONE_ERROR_FORMAT;  // read_format admits only the four
 }
 
 [[gnu::noinline]] int unguarded_header_length(const puretone_format* description)
@@ -210,6 +211,9 @@ const char* puretone_strerror(int code)
                "frequency or an earlier window fits)";
     case PURETONE_ERROR_FRAME_COUNT:
         return "the frame count is negative, or the file's sizes would not fit RIFF's 32 bits";
+    case PURETONE_ERROR_UNSETTLED:
+        return "a sine or a level's peak was still open at 512 bits, which no known case needs; the samples are "
+               "not written: please report the frequency, the format and the window";
     default:
         return "unknown puretone error code";
     }

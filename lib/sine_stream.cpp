@@ -21,10 +21,11 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <type_traits>
 
 #if PURETONE_VECTOR
-#include "vector_sine.hpp"
+#include "cpu_features.hpp"
 #endif
 
 namespace puretone {
@@ -34,17 +35,21 @@ double sine_angle(std::int32_t index, double frequency, double rate)
     return tone_angle(index, frequency, rate);
 }
 
-std::int16_t sine_sample(std::int32_t index, double frequency)
+std::optional<std::int16_t> sine_sample(std::int32_t index, double frequency)
 {
     const double angle = sine_angle(index, frequency);
-    return exact_sample(angle, std::sin(angle), libm_error_bound);
+    bool unsettled = false;
+    const std::int16_t sample = exact_sample(angle, std::sin(angle), libm_error_bound, unsettled);
+    return unsettled ? std::nullopt : std::optional(sample);
 }
 
 template <class Sample>
-Sample tone_sample(std::int32_t index, const tone_shape& tone)
+std::optional<Sample> tone_sample(std::int32_t index, const tone_shape& tone)
 {
     const double angle = sine_angle(index, tone.frequency, tone.rate);
-    return exact_sample_for<Sample>(angle, std::sin(angle), libm_error_bound, tone.peak);
+    bool unsettled = false;
+    const Sample sample = exact_sample_for<Sample>(angle, std::sin(angle), libm_error_bound, tone.peak, unsettled);
+    return unsettled ? std::nullopt : std::optional(sample);
 }
 
 namespace {
@@ -92,16 +97,6 @@ __attribute__((target("avx2,fma"))) void estimates_avx2(const Kernel& kernel, st
     kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
-int fused_level()
-{
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("fma"))
-        return 0;
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")
-        && __builtin_cpu_supports("avx512vl"))
-        return 2;
-    return __builtin_cpu_supports("avx2") ? 1 : 0;
-}
 #endif
 
 template <class Kernel>
@@ -112,13 +107,16 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
     // not be an int32_t.
     const bool far = far_angles(first + static_cast<std::int32_t>(count - 1), frequency, rate);
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
-    static const int level = fused_level();
-    if (level == 2)
+    switch (widest_kernel_isa()) {
+    case kernel_isa::avx512_fma:
         return estimates_avx512(kernel, first, frequency, rate, sines, peaks, count, far);
-    if (level == 1)
+    case kernel_isa::avx2_fma:
         return estimates_avx2(kernel, first, frequency, rate, sines, peaks, count, far);
+    case kernel_isa::baseline:
+        break;
+    }
 #elif PURETONE_VECTOR && defined(__aarch64__)
-    if (widest_vector_isa() == vector_isa::sve)
+    if (widest_kernel_isa() == kernel_isa::sve)
         return kernel_estimates_sve(kernel, first, frequency, rate, sines, peaks, count, far);
 #endif
     kernel_estimates<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
@@ -128,7 +126,7 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
 // without branches, so that it runs on vectors: first on the plain bracket
 // [y - E, y + E]; then, where that leaves any sample open, on each bracket
 // narrowed at the peaks (narrowed_bracket) by peaks[k], the kernel's peak
-// distance or SLEEF's cosine. Near a peak the plain bracket straddles only
+// distance. Near a peak the plain bracket straddles only
 // within about 2^-17 rad of it, rarely, unless the tone lands on its peaks
 // (11025 Hz at 44100 Hz: every other sample). samples[k] is the settled
 // sample, or the low end's where it is left open; returns how many are
@@ -230,13 +228,15 @@ void fine_estimates(std::int32_t first, double frequency, double rate, const dou
 // the rounding test, else the exact resolver from the angle, made again
 // (tone_angle gives the very bits the kernel had).
 template <class Sample>
-Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double peak_distance, double bound)
+Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double peak_distance, double bound,
+                  bool& unsettled)
 {
     const bracket_of<Sample> ends =
         bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), tone.peak);
     if (same_sample(ends.low, ends.high))
         return ends.low;
-    return resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sine, bound, tone.peak);
+    return resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sine, bound, tone.peak,
+                                      unsettled);
 }
 
 // The integer samples left open by settle_samples. Gathered without
@@ -244,7 +244,8 @@ Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, doubl
 // first, which settle all but about one in 2^17 of them.
 template <class Sample>
 void settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
-                          double bound, bool coarse, std::span<Sample> samples, double* scratch)
+                          double bound, bool coarse, std::span<Sample> samples, double* scratch,
+                          bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
     double* const fine_sines = scratch + gather_samples;
@@ -257,8 +258,8 @@ void settle_open_integers(std::int32_t first, const tone_shape& tone, const doub
             const auto k = static_cast<std::size_t>(open_index[j]);
             const std::int32_t index = first + static_cast<std::int32_t>(k);
             samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_peak_distances[j],
-                                                     fine_kernel.total_bound)
-                                : settle_one<Sample>(index, tone, sines[k], peaks[k], bound);
+                                                     fine_kernel.total_bound, unsettled)
+                                : settle_one<Sample>(index, tone, sines[k], peaks[k], bound, unsettled);
         }
         open = 0;
     };
@@ -309,7 +310,7 @@ void mark_open_floats(const double* __restrict sines, double* __restrict marks, 
 // near zero; the rest, rare, and any still open, by the resolver. An angle
 // of +-0 (phase 0, or every sample at 0 Hz) gives +-0 itself.
 void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, double* marks,
-                        double bound, std::span<float> samples, double* scratch)
+                        double bound, std::span<float> samples, double* scratch, bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
     double* const values = scratch + gather_samples;
@@ -317,7 +318,7 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
     const auto resolve = [&](std::size_t k) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
-                                : resolve_sample_for<float>(angle, sines[k], bound, tone.peak);
+                                : resolve_sample_for<float>(angle, sines[k], bound, tone.peak, unsettled);
     };
     std::size_t open = 0, open_elsewhere = 0;
     const auto settle_gathered_floats = [&] {
@@ -352,24 +353,10 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
     }
 }
 
-#if PURETONE_VECTOR
-// The path before the kernel, kept to measure against: each angle reduced
-// by whole turns, then SLEEF's vector sine and cosine of it.
-void sleef_estimates(std::int32_t first, double frequency, double rate, double* reduced, double* sines,
-                     double* peaks, std::size_t count)
-{
-    const std::size_t padded = (count + vector_lanes_max - 1) / vector_lanes_max * vector_lanes_max;
-    for (std::size_t k = 0; k < count; ++k)
-        reduced[k] = reduce_angle(tone_angle(first + static_cast<std::int32_t>(k), frequency, rate)).r;
-    std::fill(reduced + count, reduced + padded, 0.0);  // whole vectors, harmless
-    vector_estimates(widest_vector_isa(), reduced, sines, peaks, padded);
-}
-#endif
-
 }  // namespace
 
 template <class Sample>
-std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
                        const block_plan& plan)
 {
     alignas(64) std::array<double, block_samples> sines;
@@ -379,55 +366,50 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
     if (count == 0)
         return 0;
     constexpr const auto& kernel = kernel_for<Sample>();
-    bool coarse = std::is_same_v<Sample, std::int16_t>;
-    double bound = kernel.total_bound;
-#if PURETONE_VECTOR
-    if (plan.sleef) {
-        sleef_estimates(first, tone.frequency, tone.rate, scratch.data(), sines.data(), peaks.data(), count);
-        bound = vector_error_bound;
-        coarse = false;
-    } else
-#endif
-        estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
-    if (plan.first_bound != 0)
-        bound = plan.first_bound;
+    constexpr bool coarse = std::is_same_v<Sample, std::int16_t>;
+    estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
+    const double bound = plan.first_bound != 0 ? plan.first_bound : kernel.total_bound;
     const std::int32_t open = settle_samples(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
     if (open != 0) {
         if constexpr (is_float_sample<Sample>)  // f32 has no use for the peak distances: they make way for marks
-            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data());
+            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data(), unsettled);
         else
-            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data());
+            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
+                                 unsettled);
     }
     return static_cast<std::size_t>(open);
 }
 
 template <class Sample>
-void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, const block_plan& plan)
+bool tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, const block_plan& plan)
 {
+    bool unsettled = false;
     // Advance by what is left, never past the end: no index overflows.
     for (std::size_t done = 0; done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);
-        tone_block<Sample>(first + static_cast<std::int32_t>(done), tone, samples.subspan(done, count), plan);
+        tone_block<Sample>(first + static_cast<std::int32_t>(done), tone, samples.subspan(done, count), unsettled,
+                           plan);
         done += count;
     }
+    return !unsettled;
 }
 
-std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples, bool& unsettled,
                        const block_plan& plan)
 {
-    return tone_block<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples, plan);
+    return tone_block<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples, unsettled, plan);
 }
 
-void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
+bool sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples)
 {
-    tone_samples<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples);
+    return tone_samples<std::int16_t>(first, {44100.0, frequency, 32767.0}, samples);
 }
 
 #define PURETONE_SAMPLE_TYPE(Sample)                                                                          \
-    template Sample tone_sample<Sample>(std::int32_t, const tone_shape&);                                     \
-    template std::size_t tone_block<Sample>(std::int32_t, const tone_shape&, std::span<Sample>,               \
+    template std::optional<Sample> tone_sample<Sample>(std::int32_t, const tone_shape&);                      \
+    template std::size_t tone_block<Sample>(std::int32_t, const tone_shape&, std::span<Sample>, bool&,        \
                                             const block_plan&);                                               \
-    template void tone_samples<Sample>(std::int32_t, const tone_shape&, std::span<Sample>, const block_plan&);
+    template bool tone_samples<Sample>(std::int32_t, const tone_shape&, std::span<Sample>, const block_plan&);
 PURETONE_SAMPLE_TYPE(std::int16_t)
 PURETONE_SAMPLE_TYPE(std::int32_t)
 PURETONE_SAMPLE_TYPE(float)

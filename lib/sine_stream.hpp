@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace puretone {
@@ -23,13 +24,15 @@ double sine_angle(std::int32_t index, double frequency, double rate = 44100.0);
 
 // trunc(32767 * RN(sin(angle))) at 44100 Hz, with RN the correctly rounded
 // sine: the same value on every platform, whatever the C library's sin
-// returns. One sample at a time, from the C library's sine.
-std::int16_t sine_sample(std::int32_t index, double frequency);
+// returns. One sample at a time, from the C library's sine: the reference
+// the tests hold the block path to. Nothing where the accurate path leaves
+// the sine open (exact_sine.hpp), which no known angle does.
+std::optional<std::int16_t> sine_sample(std::int32_t index, double frequency);
 
 // The same for any shape and sample type (int16_t, int32_t or float; see
 // exact_sine.hpp for the formula).
 template <class Sample>
-Sample tone_sample(std::int32_t index, const tone_shape& tone);
+std::optional<Sample> tone_sample(std::int32_t index, const tone_shape& tone);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
 // loops get runs of samples long enough that a block's fixed costs are lost
@@ -39,36 +42,35 @@ Sample tone_sample(std::int32_t index, const tone_shape& tone);
 // needs no allocation and no lock).
 constexpr std::int32_t block_samples = 256;
 
-// How a block's first estimates are made. By default, by the kernel sized to
-// the sample type, within its proven bound. `sleef` (where the vector sine
-// is built in) makes them with SLEEF's vector sine and cosine instead: the
-// path before the kernel, kept to measure against. `first_bound`, where not
-// 0, replaces the first estimates' bound: a larger valid bound (at most
-// 2^-20, and with P (1 + 2 first_bound) below 2^31, so that no integer end
-// overflows) sends more samples to the fallbacks, which tests use to make
-// them fire. Samples are the same for every plan.
+// How a block's first estimates are taken: by the kernel sized to the
+// sample type, within its proven bound, unless `first_bound`, where not 0,
+// replaces that bound: a larger valid bound (at most 2^-20, and with
+// P (1 + 2 first_bound) below 2^31, so that no integer end overflows) sends
+// more samples to the fallbacks, which tests use to make them fire. Samples
+// are the same for every plan.
 struct block_plan {
-    bool sleef = false;
     double first_bound = 0;
 };
 
 // samples[k] = tone_sample(first + k), for a span of at most block_samples,
 // with first + size not above 2^31 - 1 and every angle within the
 // reduction's domain. Returns how many samples the first estimates left
-// open (after the peak rule): those that took a fallback.
+// open (after the peak rule): those that took a fallback. Sets `unsettled`
+// (never clears it) where the accurate path left a sine open; those samples
+// are then 0, and the block must not be used.
 template <class Sample>
-std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
                        const block_plan& plan = {});
 
 // samples[k] = tone_sample(first + k) for a span of any length, with the
-// same limits, block by block.
+// same limits, block by block. False where a sine was left unsettled.
 template <class Sample>
-void tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
-                  const block_plan& plan = {});
+[[nodiscard]] bool tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples,
+                                const block_plan& plan = {});
 
 // The 16-bit full-scale tone at 44100 Hz, as above.
-std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples,
+std::size_t sine_block(std::int32_t first, double frequency, std::span<std::int16_t> samples, bool& unsettled,
                        const block_plan& plan = {});
-void sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples);
+[[nodiscard]] bool sine_samples(std::int32_t first, double frequency, std::span<std::int16_t> samples);
 
 }  // namespace puretone

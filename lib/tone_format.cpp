@@ -81,7 +81,7 @@ int peak_for(sample_type type, int level_kind, double level, double& peak)
     case PURETONE_LEVEL_DBFS:
         if (!(std::isfinite(level) && level <= 0.0))
             return PURETONE_ERROR_LEVEL;
-        return decibel_peak(level, scale, whole, peak) ? PURETONE_OK : PURETONE_ERROR_LEVEL;
+        return decibel_peak(level, scale, whole, peak) ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
     default:
         return PURETONE_ERROR_LEVEL;
     }

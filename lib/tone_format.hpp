@@ -39,8 +39,9 @@ int read_format(const puretone_format* description, tone_format& format);
 
 // P for a level: the whole number nearest F * ratio or F * 10^(dB/20),
 // ties away from zero, for integer types of full scale F; RN of the ratio
-// or of 10^(dB/20) for f32. Exact: MPFR, with bounds from directed roundings
-// made tighter until both give the same result. The level is checked.
+// or of 10^(dB/20) for f32. Exact: a ratio's product by an FMA, a dBFS
+// level's power by its own Ziv loop (decibel_peak.hpp), which reports
+// PURETONE_ERROR_UNSETTLED rather than guess. The level is checked.
 int peak_for(sample_type type, int level_kind, double level, double& peak);
 
 }  // namespace puretone

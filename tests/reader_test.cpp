@@ -54,7 +54,7 @@ TEST(reader, sees_mono_pcm16_at_44100_with_every_sample)
         EXPECT_EQ(info.frames, sample_count);
         ASSERT_EQ(samples.size(), static_cast<std::size_t>(sample_count));
         for (std::int32_t i = 0; i < sample_count; ++i)
-            ASSERT_EQ(samples[static_cast<std::size_t>(i)], puretone::sine_sample(i, 1000)) << i;
+            ASSERT_EQ(samples[static_cast<std::size_t>(i)], puretone::sine_sample(i, 1000).value()) << i;
     }
 }
 

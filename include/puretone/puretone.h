@@ -18,7 +18,10 @@
  * samples, little-endian, after the header puretone_header gives.
  *
  * Every call that can fail returns 0 (or the length or count it is for) or a
- * negative PURETONE_ERROR_* code, which puretone_strerror names. On an error nothing is written. The calls keep no
+ * negative PURETONE_ERROR_* code, which puretone_strerror names. On an error nothing is written, but
+ * for PURETONE_ERROR_UNSETTLED: the correctly rounded sine (or a level's peak) is found by a Ziv loop whose
+ * every answer is proven by its own error bound, and should its top precision, 512 bits, leave one open
+ * (no known case does), the call returns that code rather than a guess, with the buffer partly written. The calls keep no
  * state between them and are safe to make from any number of threads; they
  * never print, exit or abort.
  */
@@ -55,7 +58,8 @@ enum {
     PURETONE_ERROR_LEVEL = -10,       /* not a PURETONE_LEVEL_*, or its value out of range */
     PURETONE_ERROR_CHANNELS = -11,    /* channels outside 1 .. 8 */
     PURETONE_ERROR_ANGLE = -12,       /* an angle beyond the domain of the exact reduction */
-    PURETONE_ERROR_FRAME_COUNT = -13  /* a file's sizes would not fit RIFF's 32 bits */
+    PURETONE_ERROR_FRAME_COUNT = -13, /* a file's sizes would not fit RIFF's 32 bits */
+    PURETONE_ERROR_UNSETTLED = -14    /* a sine or peak left open at 512 bits: never seen; the buffer is unusable */
 };
 
 /* Sample formats, and what puretone_frames writes for each. */

@@ -29,6 +29,8 @@ inline void throw_if_error(int code)
         || code == PURETONE_ERROR_RATE || code == PURETONE_ERROR_FORMAT || code == PURETONE_ERROR_LEVEL
         || code == PURETONE_ERROR_CHANNELS)
         throw std::invalid_argument(puretone_strerror(code));
+    if (code == PURETONE_ERROR_UNSETTLED)
+        throw std::runtime_error(puretone_strerror(code));
     throw std::out_of_range(puretone_strerror(code));
 }
 
