@@ -46,7 +46,7 @@ bool settle(double decibels, double scale, bool whole, double& peak)
     fixed<N> value = sum;
     int shift = -whole_part;
     if (whole) {
-        value = multiply(sum, from_double<N>(std::ldexp(scale, -32)));  // exact: scale < 2^31 whole
+        value = multiply(sum, from_double<N>(scaled_by_power_of_two(scale, -32)));  // exact: scale < 2^31 whole
         shift = 32 - whole_part;
     }
     const double low = rounded_scaled(sub(value, bound), shift, whole);

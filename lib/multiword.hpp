@@ -14,6 +14,7 @@
 //  - rounded_scaled, nearest_double: the exact value rounded once.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -152,12 +153,39 @@ fixed<N> divide(const fixed<N>& a, std::uint32_t d)
 }
 
 // |x| = mantissa 2^exponent exactly, with mantissa < 2^53 (2^52 or more for
-// x != 0).
+// x != 0; 0 with exponent -53 for x = 0), for finite x. From the bits, not
+// frexp: no call into libm, which the dynamic linker might have to bind
+// lazily, on the caller's stack, at the deepest point of a call.
 inline std::uint64_t integer_mantissa(double x, int& exponent)
 {
-    const double m = std::frexp(std::fabs(x), &exponent);  // m in [0.5, 1)
-    exponent -= 53;
-    return static_cast<std::uint64_t>(std::ldexp(m, 53));  // exact: 53 bits
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x) & ~(std::uint64_t{1} << 63);
+    const int biased = static_cast<int>(bits >> 52);
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased != 0) {
+        exponent = biased - 1075;
+        return mantissa | (std::uint64_t{1} << 52);
+    }
+    if (mantissa == 0) {
+        exponent = -53;
+        return 0;
+    }
+    const int shift = __builtin_clzll(mantissa) - 11;  // subnormal: bring the leading one to bit 52
+    exponent = -1074 - shift;
+    return mantissa << shift;
+}
+
+// m 2^e, for a whole m below 2^54 where the result is a double exactly (so
+// e >= -1074 - 53 and e <= 1023): each product below is exact, as the powers
+// of two are doubles (2^k from its bits, -1022 <= k <= 1023) and the first
+// keeps m normal. ldexp without libm, for the reason above.
+inline double scaled_by_power_of_two(double m, int e)
+{
+    const auto power = [](int k) { return std::bit_cast<double>(static_cast<std::uint64_t>(k + 1023) << 52); };
+    if (e < -1022) {
+        m *= power(-600);
+        e += 600;
+    }
+    return m * power(e);
 }
 
 // |x| C 2^-704 for a constant C of 11 limbs (floor(2^704 c), as in
@@ -275,7 +303,7 @@ double rounded_scaled(const fixed<N>& a, int shift, bool whole)
             if (round && (any_bit_below(x.limb, N, low - 1) || (mantissa & 1) != 0))
                 ++mantissa;  // 2^53 at most: still exact as a double
         }
-        value = std::ldexp(static_cast<double>(mantissa), low + shift - fraction_bits<N>);  // exact
+        value = scaled_by_power_of_two(static_cast<double>(mantissa), low + shift - fraction_bits<N>);
     }
     return is_negative(a) ? -value : value;
 }
