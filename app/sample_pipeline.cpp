@@ -53,20 +53,16 @@ constexpr std::size_t slots_per_thread = 4;
 constexpr std::size_t most_ring_bytes = std::size_t{4} << 20;
 constexpr std::size_t huge_page = std::size_t{2} << 20;  // x86-64's and AArch64's (4 KiB base pages)
 
-// A frame in memory, as puretone_frames writes it: int16_t samples for
-// s16, 32-bit ones for the rest.
+// A frame in memory, as puretone_frames writes it, and in the file, for a
+// format the command line checked (so the counts are positive).
 std::size_t memory_frame_bytes(const puretone_format& format)
 {
-    return (format.sample_format == PURETONE_FORMAT_S16 ? 2 : 4) * std::size_t{format.channels};
+    return static_cast<std::size_t>(puretone_frame_bytes(&format));
 }
 
-// The same frame in the file: s24 in 3 bytes.
 std::size_t file_frame_bytes(const puretone_format& format)
 {
-    const std::size_t width = format.sample_format == PURETONE_FORMAT_S16   ? 2
-                              : format.sample_format == PURETONE_FORMAT_S24 ? 3
-                                                                            : 4;
-    return width * format.channels;
+    return static_cast<std::size_t>(puretone_file_frame_bytes(&format));
 }
 
 // Frames [first, first + count) into `bytes`, then turned into the file's

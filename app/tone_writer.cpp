@@ -55,23 +55,22 @@ int write_chunk(void* fd, const unsigned char* bytes, std::size_t size)
 
 namespace {
 
-// Only 24-bit samples in an odd number of channels, an odd number of
-// frames, make the data's size odd.
+// The data's size: an odd one is followed by a zero byte.
+std::int64_t data_bytes(const tone_plan& tone)
+{
+    return std::int64_t{tone.sample_count} * puretone_file_frame_bytes(&tone.format);
+}
+
 bool odd_data(const tone_plan& tone)
 {
-    return tone.format.sample_format == PURETONE_FORMAT_S24 && (tone.format.channels & 1) != 0
-           && (tone.sample_count & 1) != 0;
+    return (data_bytes(tone) & 1) != 0;
 }
 
 }  // namespace
 
 std::int64_t tone_file_size(const tone_plan& tone)
 {
-    const std::int64_t width = tone.format.sample_format == PURETONE_FORMAT_S16   ? 2
-                               : tone.format.sample_format == PURETONE_FORMAT_S24 ? 3
-                                                                                  : 4;
-    return puretone_header_length(&tone.format) + std::int64_t{tone.sample_count} * tone.format.channels * width
-           + (odd_data(tone) ? 1 : 0);
+    return puretone_header_length(&tone.format) + data_bytes(tone) + (odd_data(tone) ? 1 : 0);
 }
 
 int write_tone(int fd, const tone_plan& tone)

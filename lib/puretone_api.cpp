@@ -123,6 +123,18 @@ int fill_frames(const puretone::tone_format& format, double frequency, std::int6
     return puretone::longest_frames(format);
 }
 
+// Bytes of a frame in memory or in the file.
+[[gnu::noinline]] int unguarded_frame_bytes(const puretone_format* description, bool in_file)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    if (in_file)
+        return static_cast<int>(puretone::frame_bytes(format));
+    const int sample = format.type == puretone::sample_type::s16 ? 2 : 4;  // int16_t, or int32_t and float
+    return sample * static_cast<int>(format.channels);
+}
+
 [[gnu::noinline]] int unguarded_header(const puretone_format* description, int64_t frame_count, unsigned char* header)
 {
     puretone::tone_format format;
@@ -159,6 +171,16 @@ int puretone_header_length(const puretone_format* description)
 int64_t puretone_longest_frames(const puretone_format* description)
 {
     return puretone::in_default_environment([&] { return unguarded_longest_frames(description); });
+}
+
+int puretone_frame_bytes(const puretone_format* description)
+{
+    return puretone::in_default_environment([&] { return unguarded_frame_bytes(description, false); });
+}
+
+int puretone_file_frame_bytes(const puretone_format* description)
+{
+    return puretone::in_default_environment([&] { return unguarded_frame_bytes(description, true); });
 }
 
 int puretone_header(const puretone_format* description, int64_t frame_count, unsigned char* header)

@@ -59,8 +59,12 @@ py::object check(const format_fields& fields, double frequency, std::int64_t sta
 void fill(const format_fields& fields, double frequency, std::int64_t start, py::array out)
 {
     const puretone_format format = description(fields);
-    const auto item = static_cast<py::ssize_t>(format.sample_format == PURETONE_FORMAT_S16 ? 2 : 4);
     const py::ssize_t channels = format.channels;
+    const int frame = puretone_frame_bytes(&format);
+    if (frame < 0)  // checked before: not reached
+        throw py::value_error(puretone_strerror(frame));
+    const std::int64_t frame_bytes = frame;
+    const py::ssize_t item = frame / channels;
     const bool fits = (out.ndim() == 1 || (out.ndim() == 2 && out.shape(1) == channels))
         && out.size() == out.shape(0) * channels && out.itemsize() == item
         && (out.flags() & py::detail::npy_api::NPY_ARRAY_C_CONTIGUOUS_) != 0
@@ -69,7 +73,6 @@ void fill(const format_fields& fields, double frequency, std::int64_t start, py:
         throw py::value_error("out does not match the format");
     auto* data = static_cast<unsigned char*>(out.mutable_data());  // raises for a read-only array
     const std::int64_t count = out.shape(0);
-    const std::int64_t frame_bytes = item * channels;
     for (std::int64_t done = 0; done < count;) {
         const std::int64_t n = std::min(chunk_frames, count - done);
         int code = PURETONE_OK;
@@ -77,6 +80,8 @@ void fill(const format_fields& fields, double frequency, std::int64_t start, py:
             py::gil_scoped_release unlocked;
             code = puretone_frames(&format, frequency, start + done, n, data + done * frame_bytes);
         }
+        if (code == PURETONE_ERROR_UNSETTLED)
+            throw std::runtime_error(puretone_strerror(code));
         if (code != PURETONE_OK)  // checked before: not reached
             throw py::value_error(puretone_strerror(code));
         done += n;

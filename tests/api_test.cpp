@@ -215,6 +215,28 @@ TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
     }
 }
 
+// A frame's bytes: in memory, what puretone_frames fills (checked by the
+// last byte it writes), and in the file, the header's block align.
+TEST(api, frame_bytes_match_what_frames_and_the_header_write)
+{
+    for (const int sample_format : {PURETONE_FORMAT_S16, PURETONE_FORMAT_S24, PURETONE_FORMAT_S32, PURETONE_FORMAT_F32})
+        for (const std::uint32_t channels : {1u, 2u, 3u, 8u}) {
+            puretone_format format = PURETONE_FORMAT_INIT;
+            format.sample_format = sample_format;
+            format.channels = channels;
+            const int memory = puretone_frame_bytes(&format), file = puretone_file_frame_bytes(&format);
+            std::vector<unsigned char> frames(2 * 32 + 1, 0xA5);
+            ASSERT_EQ(puretone_frames(&format, 11025.0, 1, 2, frames.data()), PURETONE_OK);  // sin = 1: no zero byte
+            EXPECT_NE(frames[static_cast<std::size_t>(2 * memory - 1)], 0xA5) << sample_format << ", " << channels;
+            EXPECT_EQ(frames[static_cast<std::size_t>(2 * memory)], 0xA5) << sample_format << ", " << channels;
+            unsigned char header[PURETONE_HEADER_MAX];
+            ASSERT_EQ(puretone_header(&format, 1, header), PURETONE_OK);
+            EXPECT_EQ(file, header[32] | header[33] << 8) << sample_format << ", " << channels;
+        }
+    EXPECT_EQ(puretone_frame_bytes(nullptr), PURETONE_ERROR_DESCRIPTION);
+    EXPECT_EQ(puretone_file_frame_bytes(nullptr), PURETONE_ERROR_DESCRIPTION);
+}
+
 TEST(api, bad_input_gives_a_code_and_a_message_and_writes_nothing)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();

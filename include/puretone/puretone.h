@@ -140,6 +140,14 @@ PURETONE_API int puretone_header(const puretone_format* format, int64_t frame_co
 /* The most frames a file in `format` may hold, or a negative code. */
 PURETONE_API int64_t puretone_longest_frames(const puretone_format* format);
 
+/* The bytes of one frame as puretone_frames writes it (2 a sample for s16,
+ * 4 for the rest, times the channels), or a negative code. */
+PURETONE_API int puretone_frame_bytes(const puretone_format* format);
+
+/* The bytes of one frame in the file's data (2, 3, 4 or 4 a sample, s24
+ * packed in 3, times the channels), or a negative code. */
+PURETONE_API int puretone_file_frame_bytes(const puretone_format* format);
+
 /* A one-line message for any code, known or not; never NULL. */
 PURETONE_API const char* puretone_strerror(int code);
 

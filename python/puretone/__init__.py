@@ -37,11 +37,11 @@ to 1) or a string as the program reads it: "full", a ratio such as "0.5",
 or dBFS of at most 0 such as "-18dB" or "-20.5dBFS".
 """
 import decimal
+import fractions
 import math
 import numbers
 import operator
 import re
-from fractions import Fraction
 from typing import Optional, SupportsFloat, SupportsIndex, Tuple, Union
 
 import numpy as np
@@ -104,7 +104,7 @@ def _uint32(value: int) -> int:
     return min(max(value, 0), _UINT32_MAX)
 
 
-def _seconds(value) -> Union[int, Fraction]:
+def _seconds(value) -> Union[int, fractions.Fraction]:
     """A duration exactly as passed: an int, or the Fraction of a float's,
     a Decimal's or a Rational's own value."""
     kind = type(value)
@@ -115,7 +115,7 @@ def _seconds(value) -> Union[int, Fraction]:
     exact = value if isinstance(value, (numbers.Rational, decimal.Decimal)) else float(value)
     if not (exact.is_finite() if isinstance(exact, decimal.Decimal) else math.isfinite(exact)):
         raise ValueError(f"seconds={value!r}: the duration is not a finite number")
-    return Fraction(exact)
+    return fractions.Fraction(exact)
 
 
 # A number as the program reads one with strtod in the C locale: a sign,
@@ -144,7 +144,12 @@ def _level_text(text: str) -> Optional[Tuple[int, float]]:
     return None
 
 
-def _format(rate, format, level, channels) -> Tuple[tuple, type]:
+# The C API's format fields, as the extension takes them: (rate, sample
+# format, level kind, level, channels).
+_Fields = Tuple[int, int, int, float, int]
+
+
+def _format(rate, format, level, channels) -> Tuple[_Fields, type]:
     """The C API's format fields and the samples' dtype; TypeError or
     ValueError for a value the library cannot take as it is."""
     hz = _integer(rate, "rate")
@@ -166,7 +171,7 @@ def _format(rate, format, level, channels) -> Tuple[tuple, type]:
     return (_uint32(hz), index, kind, value, _uint32(_integer(channels, "channels"))), dtype
 
 
-def _check(fields: tuple, frequency: float, start: int, count: int, passed: str, rate, level, channels) -> None:
+def _check(fields: _Fields, frequency: float, start: int, count: int, passed: str, rate, level, channels) -> None:
     """ValueError, naming what was passed, unless the library takes the window."""
     refusal = _puretone.check(fields, frequency, _int64(start), _int64(count))
     if refusal is not None:
@@ -191,10 +196,10 @@ def _output(out, count: int, channels: int, dtype: type) -> np.ndarray:
     return out
 
 
-def _frames(fields: tuple, dtype: type, frequency: float, start: int, count: int, out) -> Samples:
+def _frames(fields: _Fields, dtype: type, frequency: float, start: int, count: int, out) -> Samples:
     channels = fields[4]
     if out is None:
-        array = np.empty((count,) if channels == 1 else (count, channels), dtype=dtype)
+        array: np.ndarray = np.empty((count,) if channels == 1 else (count, channels), dtype=dtype)
     else:
         array = _output(out, count, channels, dtype)
     _puretone.fill(fields, frequency, start, array)
