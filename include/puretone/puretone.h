@@ -31,8 +31,8 @@
 #include <stdint.h>
 
 #define PURETONE_VERSION_MAJOR 0
-#define PURETONE_VERSION_MINOR 4
-#define PURETONE_VERSION_PATCH 1
+#define PURETONE_VERSION_MINOR 5
+#define PURETONE_VERSION_PATCH 0
 
 #if defined(_WIN32)
 #define PURETONE_API
