@@ -1,6 +1,6 @@
-// Resolves samples that the rounding test leaves open: integer peaks by the
-// cosine, f32 samples near a zero crossing by the reduction by pi, and
-// everything else by the accurate path's Ziv loop (accurate_sine.hpp). A
+// Resolves samples that the rounding test leaves open: f32 samples near a
+// zero crossing by the reduction by pi, and everything else by the
+// accurate path's Ziv loop (accurate_sine.hpp). A
 // sine that loop leaves open at 512 bits, which no tested angle has needed,
 // is reported to the caller, never guessed.
 #include "exact_sine.hpp"
@@ -30,12 +30,10 @@ Sample resolve_sample_for(double angle, double estimate, double bound, double pe
             if (same_sample(closer.low, closer.high))
                 return closer.low;
         }
-    } else {
-        const bracket_of<Sample> closer =
-            bracket_ends<Sample>(narrowed_bracket(estimate, bound, std::cos(angle), libm_error_bound), peak);
-        if (same_sample(closer.low, closer.high))
-            return closer.low;
     }
+    // Integer peaks that the caller's peak rule left open go on too: no
+    // libm cosine, whose accuracy the samples would then depend on, and no
+    // call into libm that the dynamic linker might bind on a small stack.
     const accurate_result sine = accurate_sine(angle);
     if (sine.precision == -1) {
         unsettled = true;

@@ -39,8 +39,9 @@
 
 namespace puretone {
 
-// Bound on |std::sin(t) - sin t| and on |std::cos(t) - cos t| for any finite
-// t. glibc, musl and macOS reduce the argument exactly and err by less than
+// Bound on |std::sin(t) - sin t| for any finite t, taken only by the
+// scalar reference path the tests compare with (sine_sample): no sample
+// the library writes depends on libm's accuracy. glibc, musl and macOS reduce the argument exactly and err by less than
 // 2 ulps of a result in [-1, 1], that is below 2^-52; 2^-49 allows eight
 // times that. The roundings of y - E and y + E cost nothing: RN is monotonic,
 // so RN(y - E) <= RN(sin t) <= RN(y + E) holds whenever the bound does.
@@ -178,18 +179,18 @@ inline sine_bracket narrowed_bracket(double sine, double bound, double cosine, d
     return {std::min(std::max(sine - bound, floor), ceiling), std::min(std::max(sine + bound, floor), ceiling)};
 }
 
-// The exact sample for angle t, given any estimate within `bound` of sin t.
-// Peaks, where the bracket straddles 32766 and 32767 (or their negatives),
-// are settled by |cos t|; anything else left open goes to the accurate path
-// (accurate_sine.hpp). Where even that leaves RN(sin t) open at its top
+// The exact sample for angle t, given any estimate within `bound` of sin t:
+// the rounding test, then the accurate path (accurate_sine.hpp). Peaks are
+// no exception: the block path settles nearly all of them first, with the
+// kernel's peak distance (narrowed_bracket). Where even that leaves RN(sin t) open at its top
 // precision, which no known angle does, `unsettled` is set and the sample is
 // 0: the caller reports an error rather than a guess. `unsettled` is never
 // cleared, so that one flag can gather a whole block.
 std::int16_t resolve_sample(double angle, double estimate, double bound, bool& unsettled);
 
-// The same for any format and peak: integer peaks by |cos t|, f32 samples
-// near a zero crossing by the reduction by pi in double-double
-// (zero_crossing.hpp), anything else left open by the accurate path.
+// The same for any format and peak: f32 samples near a zero crossing by the
+// reduction by pi in double-double (zero_crossing.hpp), anything else left
+// open by the accurate path.
 template <class Sample>
 Sample resolve_sample_for(double angle, double estimate, double bound, double peak, bool& unsettled);
 

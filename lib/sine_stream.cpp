@@ -122,92 +122,92 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
     kernel_estimates<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
-// The rounding test for a run of estimates of sin t within `bound`,
-// without branches, so that it runs on vectors: first on the plain bracket
-// [y - E, y + E]; then, where that leaves any sample open, on each bracket
-// narrowed at the peaks (narrowed_bracket) by peaks[k], the kernel's peak
-// distance. Near a peak the plain bracket straddles only
-// within about 2^-17 rad of it, rarely, unless the tone lands on its peaks
-// (11025 Hz at 44100 Hz: every other sample). samples[k] is the settled
-// sample, or the low end's where it is left open; returns how many are
-// open.
-template <bool narrowed, class Sample>
-[[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, const double* peaks, Sample* samples,
+// The rounding test for a run of estimates of sin t within `bound`, on
+// the plain brackets [y - E, y + E], without branches, so that it runs on
+// vectors. samples[k] is the settled sample, or the low end's where it is
+// left open; marks[k] is 0 where settled, else 1, or for f32 2 where the
+// estimate is not near a zero crossing (those go straight to the
+// resolver). Returns how many are open. The few open ones are then
+// settled one by one (settle_open_integers, settle_open_floats): a second
+// pass over the whole block would cost tones that land on their peaks or
+// zero crossings a steady share (1 kHz at 48 kHz: one sample in 24) nearly
+// what the first pass costs.
+template <class Sample>
+[[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, Sample* samples, std::uint8_t* marks,
                                                        std::size_t count, double peak, double bound)
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
-        const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
-                                              : sine_bracket{sines[k] - bound, sines[k] + bound};
+        const sine_bracket bracket{sines[k] - bound, sines[k] + bound};
         if constexpr (is_float_sample<Sample>) {
             const bracket_of<Sample> ends = bracket_ends<Sample>(bracket, peak);
             samples[k] = ends.low;
-            open += !same_sample(ends.low, ends.high);
+            const bool left = !same_sample(ends.low, ends.high);
+            const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
+            marks[k] = static_cast<std::uint8_t>(left ? (near_zero ? 1 : 2) : 0);
+            open += left;
         } else {
             // Integer ends compared as 32-bit integers: the lanes of the
             // test stay as wide as they were for 16 bits alone.
             const std::int32_t low = scale_to_integer(bracket.low, peak);
             const std::int32_t high = scale_to_integer(bracket.high, peak);
             samples[k] = static_cast<Sample>(low);
+            marks[k] = static_cast<std::uint8_t>(low != high);
             open += low != high;
         }
     }
     return open;
 }
 
-template <class Sample>
-[[gnu::always_inline]] inline std::int32_t settle_samples_with(const double* sines, const double* peaks,
-                                                               Sample* samples, std::size_t count, double peak,
-                                                               double bound)
-{
-    const std::int32_t open = settle_pass<false>(sines, peaks, samples, count, peak, bound);
-    // f32 needs no narrowing: there v(1 - 2^-53) and v(1) agree but for
-    // rare peaks P, which the resolver then settles.
-    if (is_float_sample<Sample> || open == 0)
-        return open;
-    return settle_pass<true>(sines, peaks, samples, count, peak, bound);
-}
-
 // One copy a sample type, each cloned for the instruction sets.
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* peaks, std::int16_t* samples, std::size_t count,
+std::int32_t settle_samples(const double* sines, std::int16_t* samples, std::uint8_t* marks, std::size_t count,
                             double peak, double bound)
 {
     // Settled as 32-bit samples, then narrowed: a loop that did both would
     // hold 16 samples' doubles at once, more than the registers.
     alignas(64) std::array<std::int32_t, block_samples> wide;
-    const std::int32_t open = settle_samples_with(sines, peaks, wide.data(), count, peak, bound);
+    const std::int32_t open = settle_pass(sines, wide.data(), marks, count, peak, bound);
     for (std::size_t k = 0; k < count; ++k)
         samples[k] = static_cast<std::int16_t>(wide[k]);
     return open;
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* peaks, std::int32_t* samples, std::size_t count,
+std::int32_t settle_samples(const double* sines, std::int32_t* samples, std::uint8_t* marks, std::size_t count,
                             double peak, double bound)
 {
-    return settle_samples_with(sines, peaks, samples, count, peak, bound);
+    return settle_pass(sines, samples, marks, count, peak, bound);
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, const double* peaks, float* samples, std::size_t count,
-                            double peak, double bound)
+std::int32_t settle_samples(const double* sines, float* samples, std::uint8_t* marks, std::size_t count, double peak,
+                            double bound)
 {
-    return settle_samples_with(sines, peaks, samples, count, peak, bound);
-}
-
-// Whether the rounding test leaves sample k open, as settle_samples decides.
-template <class Sample>
-[[gnu::always_inline]] inline bool left_open(double sine, double peak_distance, double bound, double peak)
-{
-    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), peak);
-    return !same_sample(ends.low, ends.high);
+    return settle_pass(sines, samples, marks, count, peak, bound);
 }
 
 // Open samples are gathered up to gather_samples at a time, in `scratch`
-// (the block's third array), so that they take no stack of their own: most
+// (the block's third array: their indices and two values each): most
 // blocks have few or none.
 constexpr std::size_t gather_samples = block_samples / 4;
+
+// The indices k < count with marks[k] == mark, gathered without branches
+// (every index is written, and kept only where marked) into indices, from
+// `from` on, until `most` are gathered; returns how many, and where the
+// scan stopped in `from`.
+inline std::size_t gather(const std::uint8_t* marks, std::size_t count, std::uint8_t mark, double* indices,
+                          std::size_t most, std::size_t& from)
+{
+    std::size_t gathered = 0;
+    std::size_t k = from;
+    for (; k < count && gathered < most; ++k) {
+        indices[gathered] = static_cast<double>(k);
+        gathered += marks[k] == mark;
+    }
+    from = k;
+    return gathered;
+}
 
 // The fine kernel's estimates for the gathered samples indices[j] of the
 // block: a loop without branches, which the compiler makes into vector code.
@@ -224,9 +224,8 @@ void fine_estimates(std::int32_t first, double frequency, double rate, const dou
 }
 
 // One integer sample from an estimate of its sine and its peak distance,
-// within `bound`:
-// the rounding test, else the exact resolver from the angle, made again
-// (tone_angle gives the very bits the kernel had).
+// within `bound`: the rounding test with the peak rule, else the exact
+// resolver from the angle.
 template <class Sample>
 Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double peak_distance, double bound,
                   bool& unsettled)
@@ -239,39 +238,46 @@ Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, doubl
                                       unsettled);
 }
 
-// The integer samples left open by settle_samples. Gathered without
-// branches; after the coarse kernel they take the fine kernel's estimates
-// first, which settle all but about one in 2^17 of them.
+// The integer samples the plain test left open, gathered: first the peak
+// rule (narrowed_bracket, with the kernel's peak distance), which settles
+// those that only straddled P - 1 and P at a peak; then, after the coarse
+// kernel, the fine kernel's estimates, which settle all but about one in
+// 2^17 of the rest; then the exact resolver from the angle, made again
+// (tone_angle gives the very bits the kernel had). Returns how many went
+// past the peak rule.
 template <class Sample>
-void settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
-                          double bound, bool coarse, std::span<Sample> samples, double* scratch,
-                          bool& unsettled)
+std::size_t settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines,
+                                 const double* peaks, const std::uint8_t* marks, double bound, bool coarse,
+                                 std::span<Sample> samples, double* scratch, bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
     double* const fine_sines = scratch + gather_samples;
     double* const fine_peak_distances = scratch + 2 * gather_samples;
-    std::size_t open = 0;
-    const auto settle_gathered = [&] {
-        if (coarse)
-            fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_peak_distances, open);
-        for (std::size_t j = 0; j < open; ++j) {
+    std::size_t past_the_peak_rule = 0;
+    for (std::size_t from = 0; from < samples.size();) {
+        const std::size_t gathered = gather(marks, samples.size(), 1, open_index, gather_samples, from);
+        std::size_t left = 0;  // those the peak rule leaves open, moved to the front
+        for (std::size_t j = 0; j < gathered; ++j) {
+            const auto k = static_cast<std::size_t>(open_index[j]);
+            const bracket_of<Sample> ends =
+                bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], bound), tone.peak);
+            samples[k] = ends.low;
+            open_index[left] = open_index[j];
+            left += !same_sample(ends.low, ends.high);
+        }
+        past_the_peak_rule += left;
+        if (coarse && left != 0)
+            fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_peak_distances, left);
+        for (std::size_t j = 0; j < left; ++j) {
             const auto k = static_cast<std::size_t>(open_index[j]);
             const std::int32_t index = first + static_cast<std::int32_t>(k);
             samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_peak_distances[j],
                                                      fine_kernel.total_bound, unsettled)
-                                : settle_one<Sample>(index, tone, sines[k], peaks[k], bound, unsettled);
+                                : resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sines[k],
+                                                             bound, tone.peak, unsettled);
         }
-        open = 0;
-    };
-    for (std::size_t k = 0; k < samples.size(); ++k) {
-        // Written every time, kept only when open: no branch to mispredict.
-        open_index[open] = static_cast<double>(k);
-        open += left_open<Sample>(sines[k], peaks[k], bound, tone.peak);
-        if (open == gather_samples)
-            settle_gathered();
     }
-    if (open != 0)
-        settle_gathered();
+    return past_the_peak_rule;
 }
 
 // The estimates near zero of the gathered open float samples, for
@@ -289,27 +295,11 @@ void near_zero_estimates(std::int32_t first, double frequency, double rate, cons
     }
 }
 
-// Marks the float samples the rounding test (on the plain bracket, as
-// settle_samples) leaves open, in `marks`: 1 where the estimate is near a
-// zero crossing, 2 elsewhere, else 0. Without branches, so that it runs on
-// vectors.
-PURETONE_VECTOR_CLONES
-void mark_open_floats(const double* __restrict sines, double* __restrict marks, std::size_t count, double peak,
-                      double bound)
-{
-    for (std::size_t k = 0; k < count; ++k) {
-        const bracket_of<float> ends = bracket_for<float>(sines[k], bound, peak);
-        const bool open = !same_sample(ends.low, ends.high);
-        const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
-        marks[k] = open ? (near_zero ? 1.0 : 2.0) : 0.0;
-    }
-}
-
-// The float samples left open by the rounding test: those on a zero
-// crossing gathered, without branches, and settled from their estimates
-// near zero; the rest, rare, and any still open, by the resolver. An angle
-// of +-0 (phase 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, double* marks,
+// The float samples the plain test left open: those on a zero crossing
+// (mark 1) gathered and settled from their estimates near zero; the rest
+// (mark 2), rare, and any still open, by the resolver. An angle of +-0
+// (phase 0, or every sample at 0 Hz) gives +-0 itself.
+void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, const std::uint8_t* marks,
                         double bound, std::span<float> samples, double* scratch, bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
@@ -320,10 +310,10 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
                                 : resolve_sample_for<float>(angle, sines[k], bound, tone.peak, unsettled);
     };
-    std::size_t open = 0, open_elsewhere = 0;
-    const auto settle_gathered_floats = [&] {
-        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, open);
-        for (std::size_t j = 0; j < open; ++j) {
+    for (std::size_t from = 0; from < samples.size();) {
+        const std::size_t gathered = gather(marks, samples.size(), 1, open_index, gather_samples, from);
+        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, gathered);
+        for (std::size_t j = 0; j < gathered; ++j) {
             const auto k = static_cast<std::size_t>(open_index[j]);
             const bracket_of<float> closer = bracket_for<float>(values[j], bounds[j], tone.peak);
             if (same_sample(closer.low, closer.high))
@@ -331,26 +321,10 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
             else
                 resolve(k);
         }
-        open = 0;
-    };
-    mark_open_floats(sines, marks, samples.size(), tone.peak, bound);
-    for (std::size_t k = 0; k < samples.size(); ++k) {
-        // Written every time, kept only when open near a zero: no branch to
-        // mispredict where every other sample is one.
-        open_index[open] = static_cast<double>(k);
-        open += marks[k] == 1.0;
-        open_elsewhere += marks[k] == 2.0;
-        if (open == gather_samples)
-            settle_gathered_floats();
     }
-    if (open != 0)
-        settle_gathered_floats();
-    for (std::size_t k = 0; open_elsewhere != 0 && k < samples.size(); ++k) {
-        if (marks[k] == 2.0) {
+    for (std::size_t k = 0; k < samples.size(); ++k)
+        if (marks[k] == 2)
             resolve(k);
-            --open_elsewhere;
-        }
-    }
 }
 
 }  // namespace
@@ -361,7 +335,8 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
 {
     alignas(64) std::array<double, block_samples> sines;
     alignas(64) std::array<double, block_samples> peaks;  // peak distances, or cosines
-    alignas(64) std::array<double, block_samples> scratch;
+    alignas(64) std::array<double, 3 * gather_samples> scratch;  // the open samples, gathered
+    alignas(64) std::array<std::uint8_t, block_samples> marks;
     const std::size_t count = samples.size();
     if (count == 0)
         return 0;
@@ -369,15 +344,16 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
     constexpr bool coarse = std::is_same_v<Sample, std::int16_t>;
     estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
     const double bound = plan.first_bound != 0 ? plan.first_bound : kernel.total_bound;
-    const std::int32_t open = settle_samples(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
-    if (open != 0) {
-        if constexpr (is_float_sample<Sample>)  // f32 has no use for the peak distances: they make way for marks
-            settle_open_floats(first, tone, sines.data(), peaks.data(), bound, samples, scratch.data(), unsettled);
-        else
-            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
-                                 unsettled);
+    const std::int32_t open = settle_samples(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
+    if (open == 0)
+        return 0;
+    if constexpr (is_float_sample<Sample>) {
+        settle_open_floats(first, tone, sines.data(), marks.data(), bound, samples, scratch.data(), unsettled);
+        return static_cast<std::size_t>(open);
+    } else {
+        return settle_open_integers(first, tone, sines.data(), peaks.data(), marks.data(), bound, coarse, samples,
+                                    scratch.data(), unsettled);
     }
-    return static_cast<std::size_t>(open);
 }
 
 template <class Sample>

@@ -122,7 +122,7 @@ int every_call(std::int32_t (&out)[most_values])
     int codes = 0;
     for (const request& r : requests)
         codes |= -make(r, out);
-    static thread_local std::int16_t samples[512];  // not on the small stack: only the library's frames are measured
+    static std::int16_t samples[512];  // not on the small stack, nor in its thread's TLS; one thread at a time
     unsigned char header[PURETONE_HEADER_MAX];
     puretone_format format = PURETONE_FORMAT_INIT;
     codes |= -puretone_samples(11025, 70000, 512, samples);

@@ -119,8 +119,7 @@ TEST(narrowed_bracket, decides_only_clear_cosines)
 }
 
 // The resolver must give the exact sample for any estimate within the bound,
-// however wrong: at peaks (settled by the cosine) and elsewhere (by the
-// accurate path).
+// however wrong, at peaks and elsewhere (by the accurate path).
 TEST(resolve_sample, exact_for_estimates_wrong_by_up_to_the_bound)
 {
     const struct {

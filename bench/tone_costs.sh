@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The cost per frame of common test tones against 440 Hz s16 at 44.1 kHz:
+# whole runs of the program, one thread (PURETONE_THREADS=1), to /dev/null,
+# interleaved so that they share the machine's noise. Prints each tone's
+# median ns per frame, and its ratio to 440 Hz, with the range of the
+# ratios run by run.
+#
+#   bench/tone_costs.sh [seconds (600)] [runs (7)] [puretone binary (build/puretone)]
+set -euo pipefail
+
+seconds=${1:-600}
+runs=${2:-7}
+here=$(cd "$(dirname "$0")/.." && pwd)
+puretone=${3:-$here/build/puretone}
+[ -x "$puretone" ] || { echo "tone_costs: no binary at $puretone; build first" >&2; exit 1; }
+
+# name, rate, then the options and frequency.
+tones=(
+  "440_s16 44100 440"
+  "1000_48k_s16 48000 -r 48000 1000"
+  "997_48k_s16 48000 -r 48000 997"
+  "1000_48k_s24_-18dB 48000 -r 48000 --format s24 --level -18dB 1000"
+  "1000_48k_f32 48000 -r 48000 --format f32 1000"
+  "1000_96k_s24 96000 -r 96000 --format s24 1000"
+  "11025_s16 44100 11025"
+  "11025_f32 44100 --format f32 11025"
+  "440_f32 44100 --format f32 440"
+)
+
+declare -A times
+for ((r = 0; r < runs; r++)); do
+  for tone in "${tones[@]}"; do
+    read -r name rate rest <<<"$tone"
+    # shellcheck disable=SC2086 # the options are words
+    set -- $rest
+    frequency=${*: -1}
+    options=("${@:1:$#-1}")
+    start=$EPOCHREALTIME
+    PURETONE_THREADS=1 "$puretone" "${options[@]}" /dev/null "$frequency" "$seconds"
+    end=$EPOCHREALTIME
+    times[$name]+="$(awk -v a="$start" -v b="$end" -v n="$((rate * seconds))" 'BEGIN { printf "%.4f", (b - a) * 1e9 / n }') "
+  done
+done
+
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "$seconds s a tone, one thread, to /dev/null; medians of $runs runs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
+read -ra base <<<"${times[440_s16]}"
+base_median=$(median <<<"${times[440_s16]}")
+printf '%-22s %10s %8s %s\n' tone "ns/frame" ratio "range of the run-by-run ratios"
+for tone in "${tones[@]}"; do
+  read -r name _ <<<"$tone"
+  read -ra mine <<<"${times[$name]}"
+  ratios=""
+  for ((r = 0; r < runs; r++)); do
+    ratios+="$(awk -v a="${mine[r]}" -v b="${base[r]}" 'BEGIN { printf "%.3f", a / b }') "
+  done
+  low=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g | head -n 1)
+  high=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g | tail -n 1)
+  printf '%-22s %10.3f %7.3fx %s to %s\n' "$name" "$(median <<<"${times[$name]}")" \
+    "$(awk -v a="$(median <<<"${times[$name]}")" -v b="$base_median" 'BEGIN { printf "%.4f", a / b }')" "$low" "$high"
+done
