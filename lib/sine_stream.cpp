@@ -20,7 +20,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <type_traits>
 
@@ -122,92 +124,124 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
     kernel_estimates<fast_fma>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
-// The rounding test for a run of estimates of sin t within `bound`, on
-// the plain brackets [y - E, y + E], without branches, so that it runs on
-// vectors. samples[k] is the settled sample, or the low end's where it is
-// left open; marks[k] is 0 where settled, else 1, or for f32 2 where the
-// estimate is not near a zero crossing (those go straight to the
-// resolver). Returns how many are open. The few open ones are then
-// settled one by one (settle_open_integers, settle_open_floats): a second
-// pass over the whole block would cost tones that land on their peaks or
-// zero crossings a steady share (1 kHz at 48 kHz: one sample in 24) nearly
-// what the first pass costs.
-template <class Sample>
-[[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, Sample* samples, std::uint8_t* marks,
-                                                       std::size_t count, double peak, double bound)
+// The rounding test for a run of estimates of sin t within `bound`,
+// without branches, so that it runs on vectors: on the plain brackets
+// [y - E, y + E], or on the brackets narrowed at the peaks
+// (narrowed_bracket) by peaks[k], the kernel's peak distance. Near a peak
+// the plain bracket straddles only within about 2^-17 rad of it, rarely,
+// unless the tone lands on its peaks (11025 Hz at 44100 Hz: every other
+// sample; 1 kHz at 48 kHz: one in 24). samples[k] is the settled sample, or
+// the low end's where it is left open; where `mark`, marks[k] is 1 where it
+// is left open, else 0. Returns how many are open.
+template <bool narrowed, bool mark, class Sample>
+[[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, const double* peaks, Sample* samples,
+                                                       std::uint8_t* marks, std::size_t count, double peak,
+                                                       double bound)
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
-        const sine_bracket bracket{sines[k] - bound, sines[k] + bound};
+        const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
+                                              : sine_bracket{sines[k] - bound, sines[k] + bound};
+        bool left = false;
         if constexpr (is_float_sample<Sample>) {
             const bracket_of<Sample> ends = bracket_ends<Sample>(bracket, peak);
             samples[k] = ends.low;
-            const bool left = !same_sample(ends.low, ends.high);
-            const bool near_zero = std::fabs(sines[k]) <= zero_crossing_reach;
-            marks[k] = static_cast<std::uint8_t>(left ? (near_zero ? 1 : 2) : 0);
-            open += left;
+            left = !same_sample(ends.low, ends.high);
         } else {
             // Integer ends compared as 32-bit integers: the lanes of the
             // test stay as wide as they were for 16 bits alone.
             const std::int32_t low = scale_to_integer(bracket.low, peak);
             const std::int32_t high = scale_to_integer(bracket.high, peak);
             samples[k] = static_cast<Sample>(low);
-            marks[k] = static_cast<std::uint8_t>(low != high);
-            open += low != high;
+            left = low != high;
         }
+        if constexpr (mark)
+            marks[k] = left;
+        open += left;
     }
     return open;
 }
 
-// One copy a sample type, each cloned for the instruction sets.
-PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, std::int16_t* samples, std::uint8_t* marks, std::size_t count,
-                            double peak, double bound)
+// The passes a block can take, each cloned for the instruction sets: the
+// plain test with marks (every type), the narrowed test alone (integers).
+// 16-bit samples are settled as 32-bit ones, then narrowed: a loop that did
+// both would hold 16 samples' doubles at once, more than the registers.
+template <bool narrowed, bool mark>
+[[gnu::always_inline]] inline std::int32_t settle_16(const double* sines, const double* peaks, std::int16_t* samples,
+                                                     std::uint8_t* marks, std::size_t count, double peak,
+                                                     double bound)
 {
-    // Settled as 32-bit samples, then narrowed: a loop that did both would
-    // hold 16 samples' doubles at once, more than the registers.
     alignas(64) std::array<std::int32_t, block_samples> wide;
-    const std::int32_t open = settle_pass(sines, wide.data(), marks, count, peak, bound);
+    const std::int32_t open = settle_pass<narrowed, mark>(sines, peaks, wide.data(), marks, count, peak, bound);
     for (std::size_t k = 0; k < count; ++k)
         samples[k] = static_cast<std::int16_t>(wide[k]);
     return open;
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, std::int32_t* samples, std::uint8_t* marks, std::size_t count,
-                            double peak, double bound)
+std::int32_t settle_plain(const double* sines, std::int16_t* samples, std::uint8_t* marks, std::size_t count,
+                          double peak, double bound)
 {
-    return settle_pass(sines, samples, marks, count, peak, bound);
+    return settle_16<false, true>(sines, nullptr, samples, marks, count, peak, bound);
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_samples(const double* sines, float* samples, std::uint8_t* marks, std::size_t count, double peak,
-                            double bound)
+std::int32_t settle_plain(const double* sines, std::int32_t* samples, std::uint8_t* marks, std::size_t count,
+                          double peak, double bound)
 {
-    return settle_pass(sines, samples, marks, count, peak, bound);
+    return settle_pass<false, true>(sines, nullptr, samples, marks, count, peak, bound);
+}
+
+PURETONE_VECTOR_CLONES
+std::int32_t settle_plain(const double* sines, float* samples, std::uint8_t* marks, std::size_t count, double peak,
+                          double bound)
+{
+    return settle_pass<false, true>(sines, nullptr, samples, marks, count, peak, bound);
+}
+
+PURETONE_VECTOR_CLONES
+std::int32_t settle_narrowed(const double* sines, const double* peaks, std::int16_t* samples, std::size_t count,
+                             double peak, double bound)
+{
+    return settle_16<true, false>(sines, peaks, samples, nullptr, count, peak, bound);
+}
+
+PURETONE_VECTOR_CLONES
+std::int32_t settle_narrowed(const double* sines, const double* peaks, std::int32_t* samples, std::size_t count,
+                             double peak, double bound)
+{
+    return settle_pass<true, false>(sines, peaks, samples, nullptr, count, peak, bound);
+}
+
+// Calls visit(k) for each k < count with marks[k] set, in order, reading
+// the marks eight at a time: a block with few open samples costs little
+// more than their number. marks holds whole words: the bytes from count up
+// to the next multiple of 8 must be 0.
+template <class Visit>
+[[gnu::always_inline]] inline void for_each_marked(const std::uint8_t* marks, std::size_t count, Visit&& visit)
+{
+    for (std::size_t k = 0; k < count; k += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, marks + k, 8);
+        if constexpr (std::endian::native == std::endian::big)
+            word = __builtin_bswap64(word);  // mark k + j in byte j, counted from the low end
+        for (; word != 0; word &= word - 1)  // each byte is 0 or 1: one bit a mark
+            visit(k + static_cast<std::size_t>(__builtin_ctzll(word)) / 8);
+    }
+}
+
+// Whether the rounding test on the narrowed bracket leaves a sample open.
+template <class Sample>
+[[gnu::always_inline]] inline bool left_open(double sine, double peak_distance, double bound, double peak)
+{
+    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), peak);
+    return !same_sample(ends.low, ends.high);
 }
 
 // Open samples are gathered up to gather_samples at a time, in `scratch`
-// (the block's third array: their indices and two values each): most
+// (the block's third array), so that they take no stack of their own: most
 // blocks have few or none.
 constexpr std::size_t gather_samples = block_samples / 4;
-
-// The indices k < count with marks[k] == mark, gathered without branches
-// (every index is written, and kept only where marked) into indices, from
-// `from` on, until `most` are gathered; returns how many, and where the
-// scan stopped in `from`.
-inline std::size_t gather(const std::uint8_t* marks, std::size_t count, std::uint8_t mark, double* indices,
-                          std::size_t most, std::size_t& from)
-{
-    std::size_t gathered = 0;
-    std::size_t k = from;
-    for (; k < count && gathered < most; ++k) {
-        indices[gathered] = static_cast<double>(k);
-        gathered += marks[k] == mark;
-    }
-    from = k;
-    return gathered;
-}
 
 // The fine kernel's estimates for the gathered samples indices[j] of the
 // block: a loop without branches, which the compiler makes into vector code.
@@ -224,8 +258,9 @@ void fine_estimates(std::int32_t first, double frequency, double rate, const dou
 }
 
 // One integer sample from an estimate of its sine and its peak distance,
-// within `bound`: the rounding test with the peak rule, else the exact
-// resolver from the angle.
+// within `bound`:
+// the rounding test, else the exact resolver from the angle, made again
+// (tone_angle gives the very bits the kernel had).
 template <class Sample>
 Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, double peak_distance, double bound,
                   bool& unsettled)
@@ -238,46 +273,73 @@ Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, doubl
                                       unsettled);
 }
 
-// The integer samples the plain test left open, gathered: first the peak
-// rule (narrowed_bracket, with the kernel's peak distance), which settles
-// those that only straddled P - 1 and P at a peak; then, after the coarse
-// kernel, the fine kernel's estimates, which settle all but about one in
-// 2^17 of the rest; then the exact resolver from the angle, made again
-// (tone_angle gives the very bits the kernel had). Returns how many went
-// past the peak rule.
+// Gathered open integer samples, open_index[j] for j < count, settled: after
+// the coarse kernel with the fine kernel's estimates first, which settle
+// all but about one in 2^17 of them; then by the exact resolver.
 template <class Sample>
-std::size_t settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines,
-                                 const double* peaks, const std::uint8_t* marks, double bound, bool coarse,
-                                 std::span<Sample> samples, double* scratch, bool& unsettled)
+void settle_gathered_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
+                              double bound, bool coarse, std::span<Sample> samples, double* scratch,
+                              std::size_t count, bool& unsettled)
 {
-    double* const open_index = scratch;  // whole numbers below block_samples
+    const double* const open_index = scratch;
     double* const fine_sines = scratch + gather_samples;
     double* const fine_peak_distances = scratch + 2 * gather_samples;
-    std::size_t past_the_peak_rule = 0;
-    for (std::size_t from = 0; from < samples.size();) {
-        const std::size_t gathered = gather(marks, samples.size(), 1, open_index, gather_samples, from);
-        std::size_t left = 0;  // those the peak rule leaves open, moved to the front
-        for (std::size_t j = 0; j < gathered; ++j) {
-            const auto k = static_cast<std::size_t>(open_index[j]);
-            const bracket_of<Sample> ends =
-                bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], bound), tone.peak);
-            samples[k] = ends.low;
-            open_index[left] = open_index[j];
-            left += !same_sample(ends.low, ends.high);
-        }
-        past_the_peak_rule += left;
-        if (coarse && left != 0)
-            fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_peak_distances, left);
-        for (std::size_t j = 0; j < left; ++j) {
-            const auto k = static_cast<std::size_t>(open_index[j]);
-            const std::int32_t index = first + static_cast<std::int32_t>(k);
-            samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_peak_distances[j],
-                                                     fine_kernel.total_bound, unsettled)
-                                : resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sines[k],
-                                                             bound, tone.peak, unsettled);
+    if (coarse)
+        fine_estimates(first, tone.frequency, tone.rate, open_index, fine_sines, fine_peak_distances, count);
+    for (std::size_t j = 0; j < count; ++j) {
+        const auto k = static_cast<std::size_t>(open_index[j]);
+        const std::int32_t index = first + static_cast<std::int32_t>(k);
+        samples[k] = coarse ? settle_one<Sample>(index, tone, fine_sines[j], fine_peak_distances[j],
+                                                 fine_kernel.total_bound, unsettled)
+                            : settle_one<Sample>(index, tone, sines[k], peaks[k], bound, unsettled);
+    }
+}
+
+// The integer samples the narrowed test leaves open, found by testing every
+// sample again (rare: the narrowed test settles nearly all), gathered
+// without branches.
+template <class Sample>
+void settle_open_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
+                          double bound, bool coarse, std::span<Sample> samples, double* scratch, bool& unsettled)
+{
+    double* const open_index = scratch;  // whole numbers below block_samples
+    std::size_t open = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        // Written every time, kept only when open: no branch to mispredict.
+        open_index[open] = static_cast<double>(k);
+        open += left_open<Sample>(sines[k], peaks[k], bound, tone.peak);
+        if (open == gather_samples) {
+            settle_gathered_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, open, unsettled);
+            open = 0;
         }
     }
-    return past_the_peak_rule;
+    if (open != 0)
+        settle_gathered_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, open, unsettled);
+}
+
+// The few integer samples the plain test marked open, one by one: the
+// narrowed test, then, for what it leaves open, as above.
+template <class Sample>
+void settle_marked_integers(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
+                            const std::uint8_t* marks, double bound, bool coarse, std::span<Sample> samples,
+                            double* scratch, bool& unsettled)
+{
+    double* const open_index = scratch;
+    std::size_t open = 0;
+    for_each_marked(marks, samples.size(), [&](std::size_t k) {
+        const bracket_of<Sample> ends =
+            bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], bound), tone.peak);
+        samples[k] = ends.low;
+        if (same_sample(ends.low, ends.high))
+            return;
+        open_index[open++] = static_cast<double>(k);
+        if (open == gather_samples) {
+            settle_gathered_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, open, unsettled);
+            open = 0;
+        }
+    });
+    if (open != 0)
+        settle_gathered_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, open, unsettled);
 }
 
 // The estimates near zero of the gathered open float samples, for
@@ -295,12 +357,13 @@ void near_zero_estimates(std::int32_t first, double frequency, double rate, cons
     }
 }
 
-// The float samples the plain test left open: those on a zero crossing
-// (mark 1) gathered and settled from their estimates near zero; the rest
-// (mark 2), rare, and any still open, by the resolver. An angle of +-0
-// (phase 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_open_floats(std::int32_t first, const tone_shape& tone, const double* sines, const std::uint8_t* marks,
-                        double bound, std::span<float> samples, double* scratch, bool& unsettled)
+// The float samples the plain test marked open: those on a zero crossing
+// gathered and settled from their estimates near zero (a vector loop); the
+// rest, rare, and any still open, by the resolver. An angle of +-0 (phase
+// 0, or every sample at 0 Hz) gives +-0 itself.
+void settle_marked_floats(std::int32_t first, const tone_shape& tone, const double* sines,
+                          const std::uint8_t* marks, double bound, std::span<float> samples, double* scratch,
+                          bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
     double* const values = scratch + gather_samples;
@@ -310,10 +373,10 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
                                 : resolve_sample_for<float>(angle, sines[k], bound, tone.peak, unsettled);
     };
-    for (std::size_t from = 0; from < samples.size();) {
-        const std::size_t gathered = gather(marks, samples.size(), 1, open_index, gather_samples, from);
-        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, gathered);
-        for (std::size_t j = 0; j < gathered; ++j) {
+    std::size_t open = 0;
+    const auto settle_gathered = [&] {
+        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, open);
+        for (std::size_t j = 0; j < open; ++j) {
             const auto k = static_cast<std::size_t>(open_index[j]);
             const bracket_of<float> closer = bracket_for<float>(values[j], bounds[j], tone.peak);
             if (same_sample(closer.low, closer.high))
@@ -321,20 +384,39 @@ void settle_open_floats(std::int32_t first, const tone_shape& tone, const double
             else
                 resolve(k);
         }
-    }
-    for (std::size_t k = 0; k < samples.size(); ++k)
-        if (marks[k] == 2)
+        open = 0;
+    };
+    for_each_marked(marks, samples.size(), [&](std::size_t k) {
+        if (std::fabs(sines[k]) > zero_crossing_reach) {
             resolve(k);
+            return;
+        }
+        open_index[open++] = static_cast<double>(k);
+        if (open == gather_samples)
+            settle_gathered();
+    });
+    if (open != 0)
+        settle_gathered();
 }
 
-}  // namespace
+// What a block learns for the next: whether the tone lands on its peaks
+// often (more than peak_heavy_share of a block open in the plain test), so
+// that its integer blocks go straight to the narrowed test, one vector pass
+// instead of two. Every probe_blocks-th block takes the plain test again,
+// to see. Either way the samples are the same; only the cost differs.
+struct block_hint {
+    bool peak_heavy = false;
+    unsigned blocks = 0;
+};
+constexpr std::int32_t few_open = block_samples / 16;  // open ones settled one by one, at most
+constexpr unsigned probe_blocks = 8;
 
 template <class Sample>
-std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
-                       const block_plan& plan)
+std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
+                         double first_bound, block_hint& hint)
 {
     alignas(64) std::array<double, block_samples> sines;
-    alignas(64) std::array<double, block_samples> peaks;  // peak distances, or cosines
+    alignas(64) std::array<double, block_samples> peaks;  // peak distances
     alignas(64) std::array<double, 3 * gather_samples> scratch;  // the open samples, gathered
     alignas(64) std::array<std::uint8_t, block_samples> marks;
     const std::size_t count = samples.size();
@@ -343,28 +425,61 @@ std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sam
     constexpr const auto& kernel = kernel_for<Sample>();
     constexpr bool coarse = std::is_same_v<Sample, std::int16_t>;
     estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
-    const double bound = plan.first_bound != 0 ? plan.first_bound : kernel.total_bound;
-    const std::int32_t open = settle_samples(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
+    const double bound = first_bound != 0 ? first_bound : kernel.total_bound;
+    if constexpr (!is_float_sample<Sample>) {
+        if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0) {
+            const std::int32_t open =
+                settle_narrowed(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
+            if (open != 0)
+                settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
+                                     unsettled);
+            return static_cast<std::size_t>(open);
+        }
+    }
+    std::fill(marks.begin() + static_cast<std::ptrdiff_t>(count),
+              marks.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8 * 8), std::uint8_t{0});
+    const std::int32_t open = settle_plain(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
+    hint.peak_heavy = open > few_open;
     if (open == 0)
         return 0;
     if constexpr (is_float_sample<Sample>) {
-        settle_open_floats(first, tone, sines.data(), marks.data(), bound, samples, scratch.data(), unsettled);
+        settle_marked_floats(first, tone, sines.data(), marks.data(), bound, samples, scratch.data(), unsettled);
         return static_cast<std::size_t>(open);
     } else {
-        return settle_open_integers(first, tone, sines.data(), peaks.data(), marks.data(), bound, coarse, samples,
-                                    scratch.data(), unsettled);
+        if (open <= few_open) {
+            settle_marked_integers(first, tone, sines.data(), peaks.data(), marks.data(), bound, coarse, samples,
+                                   scratch.data(), unsettled);
+            return static_cast<std::size_t>(open);
+        }
+        const std::int32_t narrowed_open =
+            settle_narrowed(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
+        if (narrowed_open != 0)
+            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
+                                 unsettled);
+        return static_cast<std::size_t>(narrowed_open);
     }
+}
+
+}  // namespace
+
+template <class Sample>
+std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
+                       const block_plan& plan)
+{
+    block_hint hint;
+    return settle_block(first, tone, samples, unsettled, plan.first_bound, hint);
 }
 
 template <class Sample>
 bool tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, const block_plan& plan)
 {
     bool unsettled = false;
+    block_hint hint;
     // Advance by what is left, never past the end: no index overflows.
     for (std::size_t done = 0; done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);
-        tone_block<Sample>(first + static_cast<std::int32_t>(done), tone, samples.subspan(done, count), unsettled,
-                           plan);
+        settle_block<Sample>(first + static_cast<std::int32_t>(done), tone, samples.subspan(done, count), unsettled,
+                             plan.first_bound, hint);
         done += count;
     }
     return !unsettled;

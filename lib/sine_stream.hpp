@@ -36,12 +36,10 @@ std::optional<Sample> tone_sample(std::int32_t index, const tone_shape& tone);
 
 // Samples are made this many at a time: memory stays fixed, and the vector
 // loops get runs of samples long enough that a block's fixed costs are lost
-// in its samples. A block's arrays are on the stack, under 6 KiB in all
-// (the sines and peak distances, 4 KiB; the marks of open samples and room
-// to gather them; 1 KiB more while 16-bit samples are settled), so that a
-// call fits a thread with a 16 KiB stack beside the thread's own records
-// and the dynamic linker's lazy binding of libm (and needs no allocation
-// and no lock).
+// in its samples. A block's three arrays of doubles are on the stack, 6 KiB
+// in all (and 1 KiB more while 16-bit samples are settled), so that a call
+// fits a thread with a 16 KiB stack beside the thread's own records (and
+// needs no allocation and no lock).
 constexpr std::int32_t block_samples = 256;
 
 // How a block's first estimates are taken: by the kernel sized to the
