@@ -85,7 +85,23 @@ std::size_t make_chunk(const puretone_format& format, double frequency, std::int
             for (std::size_t k = 0; k < samples; ++k)
                 std::swap(bytes[2 * k], bytes[2 * k + 1]);
     } else if (format.sample_format == PURETONE_FORMAT_S24) {
-        for (std::size_t k = 0; k < samples; ++k) {
+        // Two samples at a time: their 8 bytes read as one word, then their
+        // 6 written, little-endian, in an 8-byte store whose last 2 bytes
+        // the next pair overwrites (a pair is read whole before it is
+        // written, and the next starts at 4k + 8, past 3k + 8; the last
+        // store ends at 3n + 2 <= 4n for n >= 2 samples, inside the chunk).
+        std::size_t k = 0;
+        for (; k + 2 <= samples; k += 2) {
+            std::uint64_t pair;
+            std::memcpy(&pair, bytes + 4 * k, 8);
+            const bool little = std::endian::native == std::endian::little;
+            const std::uint64_t a = (little ? pair : pair >> 32) & 0xFFFFFF, b = (little ? pair >> 32 : pair) & 0xFFFFFF;
+            std::uint64_t packed = a | b << 24;
+            if constexpr (std::endian::native == std::endian::big)
+                packed = __builtin_bswap64(packed);
+            std::memcpy(bytes + 3 * k, &packed, 8);
+        }
+        for (; k < samples; ++k) {
             std::uint32_t value;
             std::memcpy(&value, bytes + 4 * k, 4);
             bytes[3 * k] = static_cast<unsigned char>(value);
