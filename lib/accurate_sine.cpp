@@ -82,8 +82,9 @@ fixed<N> series(const fixed<N>& a, bool odd, int& terms)
     return sum;
 }
 
+// Steps 1 to 4: s, and its bound in units.
 template <int N>
-accurate_result settle(double x)
+fixed<N> estimate(double x, std::uint64_t& bound_units)
 {
     reduced r{};
     const fixed<N> a = reduce<N>(x, r);
@@ -93,7 +94,16 @@ accurate_result settle(double x)
         s = negate(s);
     if (r.negative_x)
         s = negate(s);
-    const fixed<N> bound = units<N>(error_units(terms));
+    bound_units = error_units(terms);
+    return s;
+}
+
+template <int N>
+accurate_result settle(double x)
+{
+    std::uint64_t bound_units = 0;
+    const fixed<N> s = estimate<N>(x, bound_units);
+    const fixed<N> bound = units<N>(bound_units);
     const double low = nearest_double(sub(s, bound)), high = nearest_double(add(s, bound));
     if (low == high && low != 0)
         return {low, 64 * N};
@@ -117,6 +127,33 @@ accurate_result accurate_sine_at(double x, int bits)
         return settle<8>(x);
     default:
         return {0.0, -1};
+    }
+}
+
+template <int N>
+accurate_estimate estimate_of(double x)
+{
+    accurate_estimate result{};
+    const fixed<N> s = estimate<N>(x, result.bound_units);
+    for (int k = 0; k < N; ++k)
+        result.limbs[k] = s.limb[k];
+    result.count = N;
+    return result;
+}
+
+accurate_estimate accurate_sine_estimate(double x, int bits)
+{
+    if (!(std::fabs(x) < reduction_limit) || std::fabs(x) < tiny_angle)
+        return {};
+    switch (bits) {
+    case 128:
+        return estimate_of<2>(x);
+    case 256:
+        return estimate_of<4>(x);
+    case 512:
+        return estimate_of<8>(x);
+    default:
+        return {};
     }
 }
 

@@ -32,9 +32,14 @@
 // so never a rounding boundary, and some precision settles every x. The
 // loop trusts no published worst case: each answer is checked by its own
 // bound, and a sine still open at 512 bits is reported (precision -1),
-// never guessed. Every angle of the tests, the doubles next to k pi/2 up
-// to 2^51 among them, settles at 128 bits.
+// never guessed. None could be trusted here anyway: the published searches
+// for the hardest cases of sin over binary64 (Lefevre and Muller's, and
+// CORE-MATH's tables) cover 0 < |x| < 2048 and the top binade only, not the
+// angles up to 2^50 that tones reach. Every angle of the tests, the doubles
+// next to k pi/2 up to 2^51 among them, settles at 128 bits.
 #pragma once
+
+#include <cstdint>
 
 namespace puretone {
 
@@ -48,5 +53,17 @@ accurate_result accurate_sine(double x);
 
 // The same at one precision, for the tests: 128, 256 or 512 bits.
 accurate_result accurate_sine_at(double x, int bits);
+
+// The estimate behind accurate_sine_at, for the tests to hold to its bound:
+// s 2^F as `count` 64-bit limbs, two's complement, least significant first
+// (F = 64 count - 2), and the bound in units of 2^-F: |s - sin x| is below
+// bound_units 2^-F. count is 0 where there is no estimate (|x| < 2^-26,
+// |x| >= 2^60, or bits not 128, 256 or 512).
+struct accurate_estimate {
+    std::uint64_t limbs[8];
+    int count;
+    std::uint64_t bound_units;
+};
+accurate_estimate accurate_sine_estimate(double x, int bits);
 
 }  // namespace puretone
