@@ -65,11 +65,33 @@ std::size_t file_frame_bytes(const puretone_format& format)
     return static_cast<std::size_t>(puretone_file_frame_bytes(&format));
 }
 
+// The loop below gets a copy for each instruction set, chosen when the
+// program loads: with SSSE3 or wider it becomes byte shuffles. Not under
+// the thread sanitizer, whose runtime is not yet set up when the choice is
+// made.
+#if defined(__x86_64__) && defined(__ELF__) && !defined(__SANITIZE_THREAD__)
+#define PURETONE_PACK_CLONES __attribute__((target_clones("arch=x86-64-v3", "arch=x86-64-v2", "default")))
+#else
+#define PURETONE_PACK_CLONES
+#endif
+
+// 24-bit samples, sign-extended in 32 bits, packed into 3 bytes each, low
+// byte first, into separate memory.
+constexpr std::size_t pack_piece = 1024;
+PURETONE_PACK_CLONES
+void pack_24(const std::int32_t* __restrict samples, unsigned char* __restrict out, std::size_t count)
+{
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto value = static_cast<std::uint32_t>(samples[k]);
+        out[3 * k] = static_cast<unsigned char>(value);
+        out[3 * k + 1] = static_cast<unsigned char>(value >> 8);
+        out[3 * k + 2] = static_cast<unsigned char>(value >> 16);
+    }
+}
+
 // Frames [first, first + count) into `bytes`, then turned into the file's
 // bytes in place: each sample low byte first, s24 packed from 4 bytes into
-// 3 (sample j moves down to 3j, never over a sample not yet read: it is
-// read whole before its 3 bytes are written, and every later one lies at
-// 4j + 4 or above). The size in the file.
+// 3. The size in the file.
 std::size_t make_chunk(const puretone_format& format, double frequency, std::int64_t first, unsigned char* bytes,
                        std::size_t count, int& error)
 {
@@ -85,28 +107,14 @@ std::size_t make_chunk(const puretone_format& format, double frequency, std::int
             for (std::size_t k = 0; k < samples; ++k)
                 std::swap(bytes[2 * k], bytes[2 * k + 1]);
     } else if (format.sample_format == PURETONE_FORMAT_S24) {
-        // Two samples at a time: their 8 bytes read as one word, then their
-        // 6 written, little-endian, in an 8-byte store whose last 2 bytes
-        // the next pair overwrites (a pair is read whole before it is
-        // written, and the next starts at 4k + 8, past 3k + 8; the last
-        // store ends at 3n + 2 <= 4n for n >= 2 samples, inside the chunk).
-        std::size_t k = 0;
-        for (; k + 2 <= samples; k += 2) {
-            std::uint64_t pair;
-            std::memcpy(&pair, bytes + 4 * k, 8);
-            const bool little = std::endian::native == std::endian::little;
-            const std::uint64_t a = (little ? pair : pair >> 32) & 0xFFFFFF, b = (little ? pair >> 32 : pair) & 0xFFFFFF;
-            std::uint64_t packed = a | b << 24;
-            if constexpr (std::endian::native == std::endian::big)
-                packed = __builtin_bswap64(packed);
-            std::memcpy(bytes + 3 * k, &packed, 8);
-        }
-        for (; k < samples; ++k) {
-            std::uint32_t value;
-            std::memcpy(&value, bytes + 4 * k, 4);
-            bytes[3 * k] = static_cast<unsigned char>(value);
-            bytes[3 * k + 1] = static_cast<unsigned char>(value >> 8);
-            bytes[3 * k + 2] = static_cast<unsigned char>(value >> 16);
+        // A piece at a time: its samples copied out, then packed down into
+        // the chunk (piece [a, a + m) is written to [3a, 3a + 3m), below
+        // the next piece's samples at 4(a + m)).
+        for (std::size_t a = 0; a < samples; a += pack_piece) {
+            const std::size_t m = std::min(pack_piece, samples - a);
+            std::int32_t piece[pack_piece];
+            std::memcpy(piece, bytes + 4 * a, 4 * m);
+            pack_24(piece, bytes + 3 * a, m);
         }
     } else if constexpr (std::endian::native == std::endian::big) {
         for (std::size_t k = 0; k < samples; ++k) {

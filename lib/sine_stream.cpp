@@ -3,12 +3,14 @@
 // -ffp-contract=off: a fused multiply-add would change the angle.
 //
 // A block is made in two steps: the kernel's estimates of every sample's
-// sine and peak distance (sine_kernel.hpp: coarse for 16-bit samples, fine
-// for the rest), then the rounding test on all of them, each bracket
-// narrowed at the peaks. The few samples left open are gathered: 16-bit ones
-// get the fine kernel's estimates and the same test again; f32 samples on a
-// zero crossing get the reduction by pi in double-double; what is still open
-// goes to the exact resolver, with the angle itself. Both steps run on
+// sine and peak distance (sine_kernel.hpp: coarse for integer samples below
+// 2^24, fine for the rest), then the rounding test on all of them, which
+// marks the samples it leaves open; integer brackets are narrowed at the
+// peaks, on vectors where many are open, one by one where few are. The
+// samples still open are gathered: after the coarse kernel they get the
+// fine kernel's estimates and the same test again; f32 samples on a zero
+// crossing get the reduction by pi in double-double; what is still open
+// goes to the exact resolver, with the angle itself. The loops run on
 // vectors where the compiler can make them so; the choice of instruction
 // set changes speed, not bytes.
 #include "sine_stream.hpp"
@@ -67,16 +69,6 @@ namespace {
 #else
 #define PURETONE_VECTOR_CLONES
 #endif
-
-// The kernel of each sample type: 16-bit samples take the coarse one.
-template <class Sample>
-constexpr const auto& kernel_for()
-{
-    if constexpr (std::is_same_v<Sample, std::int16_t>)
-        return coarse_kernel;
-    else
-        return fine_kernel;
-}
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 // A copy of the kernel's loop for AVX-512 and one for AVX2, both with FMA;
@@ -422,10 +414,17 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
     const std::size_t count = samples.size();
     if (count == 0)
         return 0;
-    constexpr const auto& kernel = kernel_for<Sample>();
-    constexpr bool coarse = std::is_same_v<Sample, std::int16_t>;
-    estimates(kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
-    const double bound = first_bound != 0 ? first_bound : kernel.total_bound;
+    // Integer samples below 2^24 in magnitude (s16, s24, and s32 at low
+    // levels) take the coarse kernel first: its bound, 2^-35.7, leaves open
+    // about P 2^-34.7 of them, at most one in 3000 for P < 2^24, and those
+    // take the fine kernel's estimates next. Larger ones, and f32, whose
+    // floats near zero need a relative bound, take the fine kernel alone.
+    const bool coarse = !is_float_sample<Sample> && tone.peak < 0x1p24;
+    if (coarse)
+        estimates(coarse_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
+    else
+        estimates(fine_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
+    const double bound = first_bound != 0 ? first_bound : coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
     if constexpr (!is_float_sample<Sample>) {
         if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0) {
             const std::int32_t open =
