@@ -334,18 +334,22 @@ void settle_marked_integers(std::int32_t first, const tone_shape& tone, const do
         settle_gathered_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, open, unsettled);
 }
 
-// The estimates near zero of the gathered open float samples, for
-// indices[j] of the block: a loop without branches, which the compiler
-// makes into vector code (at 11025 Hz every other sample is one).
+// The gathered open float samples indices[j] of the block, settled where
+// their estimates near zero allow: samples[j] the sample, open[j] 1 where
+// the estimate still leaves it open, else 0. A loop without branches, which
+// the compiler makes into vector code (at 11025 Hz every other sample is
+// one).
 PURETONE_VECTOR_CLONES
-void near_zero_estimates(std::int32_t first, double frequency, double rate, const double* __restrict indices,
-                         double* __restrict values, double* __restrict bounds, std::size_t count)
+void near_zero_samples(std::int32_t first, double frequency, double rate, double peak,
+                       const double* __restrict indices, float* __restrict samples,
+                       std::uint32_t* __restrict open, std::size_t count)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(indices[j]), frequency, rate);
         const sine_near_zero near = sine_near_a_zero_or_open(angle);
-        values[j] = near.value;
-        bounds[j] = near.bound;
+        const bracket_of<float> closer = bracket_for<float>(near.value, near.bound, peak);
+        samples[j] = closer.low;
+        open[j] = std::bit_cast<std::uint32_t>(closer.low) != std::bit_cast<std::uint32_t>(closer.high);
     }
 }
 
@@ -358,8 +362,8 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
                           bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
-    double* const values = scratch + gather_samples;
-    double* const bounds = scratch + 2 * gather_samples;
+    float closer[gather_samples];
+    std::uint32_t still_open[gather_samples];
     const auto resolve = [&](std::size_t k) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
@@ -367,14 +371,13 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
     };
     std::size_t open = 0;
     const auto settle_gathered = [&] {
-        near_zero_estimates(first, tone.frequency, tone.rate, open_index, values, bounds, open);
+        near_zero_samples(first, tone.frequency, tone.rate, tone.peak, open_index, closer, still_open, open);
         for (std::size_t j = 0; j < open; ++j) {
             const auto k = static_cast<std::size_t>(open_index[j]);
-            const bracket_of<float> closer = bracket_for<float>(values[j], bounds[j], tone.peak);
-            if (same_sample(closer.low, closer.high))
-                samples[k] = closer.low;
-            else
+            if (still_open[j] != 0)
                 resolve(k);
+            else
+                samples[k] = closer[j];
         }
         open = 0;
     };
