@@ -117,7 +117,7 @@ int make(const request& r, std::int32_t* out)
 
 // Every request, and each other call, into fixed buffers; the codes summed
 // (0 when all succeed).
-int every_call(std::int32_t (&out)[most_values])
+[[maybe_unused]] int every_call(std::int32_t (&out)[most_values])
 {
     int codes = 0;
     for (const request& r : requests)
@@ -200,7 +200,7 @@ TEST(call_contract, a_16_kib_stack_suffices_on_the_first_call_with_lazy_binding)
 }
 
 // Resident memory, in KiB, from /proc/self/status.
-long resident_kib()
+[[maybe_unused]] long resident_kib()
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
