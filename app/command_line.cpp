@@ -322,6 +322,11 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
         std::fprintf(stderr, "puretone: %s\n", puretone_strerror(PURETONE_ERROR_ANGLE));
         return std::nullopt;
     }
+    // A level whose peak the library could not settle (none is known).
+    if (puretone_header_length(&request.format) == PURETONE_ERROR_UNSETTLED) {
+        std::fprintf(stderr, "puretone: %s\n", puretone_strerror(PURETONE_ERROR_UNSETTLED));
+        return std::nullopt;
+    }
     return request;
 }
 

@@ -98,7 +98,8 @@ std::size_t make_chunk(const puretone_format& format, double frequency, std::int
     if (puretone_frames(&format, frequency, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
         // A format and frequency the command line checked, N <= 2^31: only
         // PURETONE_ERROR_UNSETTLED is left, which no known tone reaches.
-        error = EINVAL;
+        // EDOM, which no file operation gives, carries it to the message.
+        error = EDOM;
         return 0;
     }
     const std::size_t samples = count * format.channels;

@@ -234,8 +234,8 @@ const char* puretone_strerror(int code)
     case PURETONE_ERROR_FRAME_COUNT:
         return "the frame count is negative, or the file's sizes would not fit RIFF's 32 bits";
     case PURETONE_ERROR_UNSETTLED:
-        return "a sine or a level's peak was still open at 512 bits, which no known case needs; the samples are "
-               "not written: please report the frequency, the format and the window";
+        return "a sine or a level's peak was still open at 512 bits, which no known case needs; the buffer is "
+               "partly written and must not be used: please report the frequency, the format and the window";
     default:
         return "unknown puretone error code";
     }

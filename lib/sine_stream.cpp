@@ -438,8 +438,14 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
             return static_cast<std::size_t>(open);
         }
     }
-    std::fill(marks.begin() + static_cast<std::ptrdiff_t>(count),
-              marks.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8 * 8), std::uint8_t{0});
+    // The marks are read in whole words: the last one's bytes past the
+    // block are zeroed first, by one 8-byte store (the pass then writes
+    // those before them). Not a fill, which the compiler may make a call
+    // to memset, bound lazily on the caller's stack.
+    if (count % 8 != 0) {
+        const std::uint64_t zero = 0;
+        std::memcpy(marks.data() + count / 8 * 8, &zero, 8);
+    }
     const std::int32_t open = settle_plain(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
     hint.peak_heavy = open > few_open;
     if (open == 0)

@@ -95,7 +95,7 @@ struct request {
     std::uint32_t channels;
 };
 constexpr request requests[] = {
-    {"s16 440 Hz", 44100, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 440, 13230000, 4096, 1},
+    {"s16 440 Hz, a last block not whole words", 44100, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 440, 13230000, 4093, 1},
     {"s32 997 Hz, the accurate path", 44100, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 997, 13266000, 256, 1},
     {"s24 -18 dBFS 1 kHz, stereo", 48000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1000, 0, 4096, 2},
     {"f32 1 kHz, zero crossings", 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1000, 0, 4096, 1},

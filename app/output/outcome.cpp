@@ -4,6 +4,9 @@
 #include "../printable.hpp"
 #include "take_back.hpp"
 
+#include <puretone/puretone.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -12,7 +15,10 @@ namespace puretone {
 
 void report(const char* failure, const char* path, int error, const char* left)
 {
-    const char* reason = error == 0 ? "it was replaced while being opened" : std::strerror(error);
+    // EDOM: the library left a sample unsettled (sample_pipeline.cpp).
+    const char* reason = error == 0      ? "it was replaced while being opened"
+                         : error == EDOM ? puretone_strerror(PURETONE_ERROR_UNSETTLED)
+                                         : std::strerror(error);
     const char* tail = left != nullptr ? left : "";
     try {
         std::fprintf(stderr, "puretone: %s '%s': %s%s\n", failure, printable(path).c_str(), reason, tail);

@@ -2,7 +2,9 @@
 //
 // Bad input throws std::invalid_argument (the frequency, a null buffer, a
 // format description) or std::out_of_range (a start, count, window, angle or
-// frame count out of range), carrying the library's message.
+// frame count out of range), carrying the library's message; a sample the
+// library could not settle (PURETONE_ERROR_UNSETTLED, never seen) throws
+// std::runtime_error.
 #pragma once
 
 // std::span needs C++20; from C or older C++, puretone/puretone.h serves.
