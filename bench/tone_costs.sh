@@ -3,9 +3,10 @@
 # whole runs of the program, one thread (PURETONE_THREADS=1), to /dev/null,
 # interleaved so that they share the machine's noise. Prints each tone's
 # median ns per frame, and its ratio to 440 Hz, with the range of the
-# ratios run by run.
+# ratios run by run. Given an earlier binary, runs it too, each run beside
+# this one's, and prints the median of this binary's time over its.
 #
-#   bench/tone_costs.sh [seconds (600)] [runs (7)] [puretone binary (build/puretone)]
+#   bench/tone_costs.sh [seconds (600)] [runs (7)] [puretone binary (build/puretone)] [earlier binary]
 set -euo pipefail
 
 seconds=${1:-600}
@@ -13,6 +14,7 @@ runs=${2:-7}
 here=$(cd "$(dirname "$0")/.." && pwd)
 puretone=${3:-$here/build/puretone}
 [ -x "$puretone" ] || { echo "tone_costs: no binary at $puretone; build first" >&2; exit 1; }
+earlier=${4:-}
 
 # name, rate, then the options and frequency.
 tones=(
@@ -27,18 +29,28 @@ tones=(
   "440_f32 44100 --format f32 440"
 )
 
-declare -A times
+# ns per frame of one run
+run() {
+  local binary=$1 rate=$2 start end
+  shift 2
+  start=$EPOCHREALTIME
+  PURETONE_THREADS=1 "$binary" "${@:1:$#-1}" /dev/null "${*: -1}" "$seconds"
+  end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" -v n="$((rate * seconds))" 'BEGIN { printf "%.4f", (b - a) * 1e9 / n }'
+}
+
+declare -A times against
 for ((r = 0; r < runs; r++)); do
   for tone in "${tones[@]}"; do
     read -r name rate rest <<<"$tone"
     # shellcheck disable=SC2086 # the options are words
-    set -- $rest
-    frequency=${*: -1}
-    options=("${@:1:$#-1}")
-    start=$EPOCHREALTIME
-    PURETONE_THREADS=1 "$puretone" "${options[@]}" /dev/null "$frequency" "$seconds"
-    end=$EPOCHREALTIME
-    times[$name]+="$(awk -v a="$start" -v b="$end" -v n="$((rate * seconds))" 'BEGIN { printf "%.4f", (b - a) * 1e9 / n }') "
+    now=$(run "$puretone" "$rate" $rest)
+    times[$name]+="$now "
+    if [ -n "$earlier" ]; then
+      # shellcheck disable=SC2086
+      before=$(run "$earlier" "$rate" $rest)
+      against[$name]+="$(awk -v a="$now" -v b="$before" 'BEGIN { printf "%.4f", a / b }') "
+    fi
   done
 done
 
@@ -47,7 +59,8 @@ median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR 
 echo "$seconds s a tone, one thread, to /dev/null; medians of $runs runs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
 read -ra base <<<"${times[440_s16]}"
 base_median=$(median <<<"${times[440_s16]}")
-printf '%-22s %10s %8s %s\n' tone "ns/frame" ratio "range of the run-by-run ratios"
+printf '%-22s %10s %8s %-32s %s\n' tone "ns/frame" ratio "range of the run-by-run ratios" \
+  "$([ -n "$earlier" ] && echo "time / earlier's")"
 for tone in "${tones[@]}"; do
   read -r name _ <<<"$tone"
   read -ra mine <<<"${times[$name]}"
@@ -57,6 +70,7 @@ for tone in "${tones[@]}"; do
   done
   low=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g | head -n 1)
   high=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g | tail -n 1)
-  printf '%-22s %10.3f %7.3fx %s to %s\n' "$name" "$(median <<<"${times[$name]}")" \
-    "$(awk -v a="$(median <<<"${times[$name]}")" -v b="$base_median" 'BEGIN { printf "%.4f", a / b }')" "$low" "$high"
+  printf '%-22s %10.3f %7.3fx %-32s %s\n' "$name" "$(median <<<"${times[$name]}")" \
+    "$(awk -v a="$(median <<<"${times[$name]}")" -v b="$base_median" 'BEGIN { printf "%.4f", a / b }')" "$low to $high" \
+    "$([ -n "$earlier" ] && median <<<"${against[$name]}")"
 done
