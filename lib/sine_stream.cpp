@@ -394,6 +394,18 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
         settle_gathered();
 }
 
+// An integer block by the narrowed test on vectors, then what it leaves
+// open; returns how many that is.
+template <class Sample>
+std::size_t narrowed_block(std::int32_t first, const tone_shape& tone, const double* sines, const double* peaks,
+                           double bound, bool coarse, std::span<Sample> samples, double* scratch, bool& unsettled)
+{
+    const std::int32_t open = settle_narrowed(sines, peaks, samples.data(), samples.size(), tone.peak, bound);
+    if (open != 0)
+        settle_open_integers(first, tone, sines, peaks, bound, coarse, samples, scratch, unsettled);
+    return static_cast<std::size_t>(open);
+}
+
 // What a block learns for the next: whether the tone lands on its peaks
 // often (more than peak_heavy_share of a block open in the plain test), so
 // that its integer blocks go straight to the narrowed test, one vector pass
@@ -429,14 +441,9 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
         estimates(fine_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
     const double bound = first_bound != 0 ? first_bound : coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
     if constexpr (!is_float_sample<Sample>) {
-        if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0) {
-            const std::int32_t open =
-                settle_narrowed(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
-            if (open != 0)
-                settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
-                                     unsettled);
-            return static_cast<std::size_t>(open);
-        }
+        if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0)
+            return narrowed_block(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
+                                  unsettled);
     }
     // The marks are read in whole words: the last one's bytes past the
     // block are zeroed first, by one 8-byte store (the pass then writes
@@ -459,12 +466,8 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
                                    scratch.data(), unsettled);
             return static_cast<std::size_t>(open);
         }
-        const std::int32_t narrowed_open =
-            settle_narrowed(sines.data(), peaks.data(), samples.data(), count, tone.peak, bound);
-        if (narrowed_open != 0)
-            settle_open_integers(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
-                                 unsettled);
-        return static_cast<std::size_t>(narrowed_open);
+        return narrowed_block(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
+                              unsettled);
     }
 }
 
