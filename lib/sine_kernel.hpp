@@ -62,6 +62,14 @@ struct kernel_polynomial {
     double total_bound;              // the bound the rounding test takes
 };
 
+// The bound of fine_kernel's estimates with the reduction in double-double
+// (relative_kernel, below): |y - sin t| <= relative |y| + absolute.
+struct relative_bounds {
+    double approximation;  // sup |polynomial / sin - 1| on |x| <= 1.5711, certified
+    double relative;
+    double absolute;
+};
+
 // The two kernels. coarse_kernel is for 16-bit samples: a sample boundary
 // is 1/32767 wide, so with its bound of 2^-35.7 about one sample in 2^19.7
 // straddles one (the peaks aside, which the peak distance settles).
@@ -84,7 +92,20 @@ constexpr kernel_polynomial<8> fine_kernel = {
     0x1.dcp-50,  // evaluation in double
     0x1.4p-49,  // in all, with the reduction's
 };
+constexpr relative_bounds fine_kernel_relative = {
+    0x1.1ap-61,  // approximation, relative to sin x
+    0x1.04p-49,  // relative to the estimate
+    0x1.74p-117,  // absolute
+};
 // :sollya
+
+// For f32: fine_kernel's polynomial with a bound relative to the sine
+// (relative_estimate, below), for angles within half_turn_domain.
+struct relative_kernel {
+    kernel_polynomial<8> polynomial;
+    relative_bounds bounds;
+};
+constexpr relative_kernel float_kernel = {fine_kernel, fine_kernel_relative};
 
 // The rounding test's bound for the kernel's estimates must cover the sum
 // above, and the peak distance's error below; the script computes it, and
@@ -151,6 +172,43 @@ template <bool fused, class Kernel>
     return {with_sign(sine, reduced.sign), (half_pi_1 - std::fabs(x)) + half_pi_2};
 }
 
+// An estimate of sin t whose bound is relative to it, for f32, whose
+// samples near a zero crossing need |sin t| to within 2^-24 of itself: 1 kHz
+// at 48 kHz puts one there every 24 frames, 11025 Hz at 44.1 kHz every
+// other frame, with |sin t| ~ 1e-16, where an absolute bound leaves each
+// open. From c + rl (reduce_half_turns_precisely, with the sign of (-1)^k
+// on both), X = t - k pi = c + rl + d, |d| <= 2^-105 |c| + 2^-119: p(x) = x
+// + x^3 S(x^2), fine_kernel's polynomial, is evaluated at c, and rl added
+// last. z = RN(c c), S^ and w = RN(z S^) as in kernel_estimate; then q =
+// RN(c w + rl) (fused, or RN(rl + RN(c w))), y = RN(c + q). With u = 2^-53,
+// S = S(c^2), sabs >= |S| and es >= |S^ - S| as above:
+//   - |w - c^2 S| <= c^2 W, W = u (1 + u)(sabs + es) + (1 + u) es + u sabs;
+//   - |q - (rl + c^3 S)| <= |c|^3 V + u (|rl| + |c|^3 (sabs + W)), with V =
+//     u (sabs + W) + W (the fused form rounds once, within the same);
+//   - |y - (c + q)| <= u |y|;
+//   - |p(c) - sin c| <= eta |sin c| <= eta |c|, eta the polynomial's
+//     relative error (a certified supnorm: relative_bounds.approximation);
+//   - sin X = sin(c + delta), delta = rl + d: |sin X - sin c - rl| <= |d| +
+//     |delta| c^2 / 2 + delta^2 / 2 (Taylor, and 1 - cos c <= c^2 / 2).
+// |c| <= a = 1.5711, so c^2 <= a |c|, and the sum is u |y| + alpha |c| +
+// beta. |c| <= (|X| + del0) / (1 - delc), where |delta| <= delc |c| + del0,
+// and |X| <= g |sin X|, g = a / sin a (x / sin x grows on [0, a]). So, with
+// s = sin X, |y - s| <= u |y| + A |s| + B, and as |s| <= |y| + |y - s|,
+//   |y - s| <= (u + A) / (1 - A) |y| + B / (1 - A).
+// sine_kernel.sollya computes every term from the constants. Each step is
+// odd in (c, rl), so the sign carried on them comes out on y, and sin t =
+// (-1)^k sin X. The bound is then computed as RN(RN(relative |y|) +
+// absolute): the constants are the true ones times 1 + 2^-50, rounded up,
+// which covers both roundings (each a factor of at least 1 - 2^-53; and
+// 2^-1075 where the product is subnormal, far below the absolute part).
+template <bool fused>
+[[gnu::always_inline]] inline double relative_estimate(const relative_kernel& kernel, double c, double rl)
+{
+    const double z = c * c;
+    const double w = z * horner<fused>(kernel.polynomial.sine, z);
+    return c + multiply_add<fused>(c, w, rl);
+}
+
 // The angle of sample `index`, in the sample formula's order: index / rate,
 // times the frequency, times 2, times pi (the double nearest pi).
 [[gnu::always_inline]] inline double tone_angle(std::int32_t index, double frequency, double rate)
@@ -207,6 +265,31 @@ template <bool fused, class Kernel>
     kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, peaks, count);
 }
 
+// sines[k] and bounds[k]: estimates of the sine of sample first + k, k <
+// count, each within its own bound: relative_estimate's, or, for a run
+// beyond half_turn_domain (`far`), where the reduction by whole turns errs
+// in absolute terms, fine_kernel's estimates and bound.
+template <bool fused>
+[[gnu::always_inline]] inline void kernel_estimates(const relative_kernel& kernel, std::int32_t first,
+                                                    double frequency, double rate, double* __restrict sines,
+                                                    double* __restrict bounds, std::size_t count, bool far)
+{
+    if (far) {
+        kernel_estimates<fused, true>(kernel.polynomial, first, frequency, rate, sines, bounds, count);
+        for (std::size_t k = 0; k < count; ++k)
+            bounds[k] = kernel.polynomial.total_bound;
+        return;
+    }
+    for (std::size_t k = 0; k < count; ++k)
+        sines[k] = tone_angle(first + static_cast<std::int32_t>(k), frequency, rate);
+    for (std::size_t k = 0; k < count; ++k) {
+        const half_turn_pair reduced = reduce_half_turns_precisely<fused>(sines[k]);
+        const double estimate = relative_estimate<fused>(kernel, reduced.c, reduced.rl);
+        sines[k] = estimate;
+        bounds[k] = kernel.bounds.relative * std::fabs(estimate) + kernel.bounds.absolute;
+    }
+}
+
 // Whether a run of samples needs the reduction by whole turns first: the
 // magnitude of the angle never decreases with the index.
 [[gnu::always_inline]] inline bool far_angles(std::int32_t last, double frequency, double rate)
@@ -220,6 +303,8 @@ void kernel_estimates_sve(const kernel_polynomial<5>& kernel, std::int32_t first
                           double* sines, double* peaks, std::size_t count, bool far);
 void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first, double frequency, double rate,
                           double* sines, double* peaks, std::size_t count, bool far);
+void kernel_estimates_sve(const relative_kernel& kernel, std::int32_t first, double frequency, double rate,
+                          double* sines, double* bounds, std::size_t count, bool far);
 #endif
 
 }  // namespace puretone

@@ -17,4 +17,10 @@ void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first
     kernel_estimates<true>(kernel, first, frequency, rate, sines, peaks, count, far);
 }
 
+void kernel_estimates_sve(const relative_kernel& kernel, std::int32_t first, double frequency, double rate,
+                          double* sines, double* bounds, std::size_t count, bool far)
+{
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, bounds, count, far);
+}
+
 }  // namespace puretone

@@ -119,7 +119,9 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
 // The rounding test for a run of estimates of sin t within `bound`,
 // without branches, so that it runs on vectors: on the plain brackets
 // [y - E, y + E], or on the brackets narrowed at the peaks
-// (narrowed_bracket) by peaks[k], the kernel's peak distance. Near a peak
+// (narrowed_bracket) by peaks[k], the kernel's peak distance. For f32,
+// peaks[k] is instead each estimate's own bound (relative_kernel), and
+// `bound` a least one, 0 but where a test raises it. Near a peak
 // the plain bracket straddles only within about 2^-17 rad of it, rarely,
 // unless the tone lands on its peaks (11025 Hz at 44100 Hz: every other
 // sample; 1 kHz at 48 kHz: one in 24). samples[k] is the settled sample, or
@@ -132,14 +134,15 @@ template <bool narrowed, bool mark, class Sample>
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
-        const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
-                                              : sine_bracket{sines[k] - bound, sines[k] + bound};
         bool left = false;
         if constexpr (is_float_sample<Sample>) {
-            const bracket_of<Sample> ends = bracket_ends<Sample>(bracket, peak);
+            const double own = std::max(peaks[k], bound);
+            const bracket_of<Sample> ends = bracket_ends<Sample>({sines[k] - own, sines[k] + own}, peak);
             samples[k] = ends.low;
             left = !same_sample(ends.low, ends.high);
         } else {
+            const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
+                                                  : sine_bracket{sines[k] - bound, sines[k] + bound};
             // Integer ends compared as 32-bit integers: the lanes of the
             // test stay as wide as they were for 16 bits alone.
             const std::int32_t low = scale_to_integer(bracket.low, peak);
@@ -185,10 +188,10 @@ std::int32_t settle_plain(const double* sines, std::int32_t* samples, std::uint8
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_plain(const double* sines, float* samples, std::uint8_t* marks, std::size_t count, double peak,
-                          double bound)
+std::int32_t settle_plain(const double* sines, const double* bounds, float* samples, std::uint8_t* marks,
+                          std::size_t count, double peak, double least_bound)
 {
-    return settle_pass<false, true>(sines, nullptr, samples, marks, count, peak, bound);
+    return settle_pass<false, true>(sines, bounds, samples, marks, count, peak, least_bound);
 }
 
 PURETONE_VECTOR_CLONES
@@ -357,8 +360,8 @@ void near_zero_samples(std::int32_t first, double frequency, double rate, double
 // gathered and settled from their estimates near zero (a vector loop); the
 // rest, rare, and any still open, by the resolver. An angle of +-0 (phase
 // 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_marked_floats(std::int32_t first, const tone_shape& tone, const double* sines,
-                          const std::uint8_t* marks, double bound, std::span<float> samples, double* scratch,
+void settle_marked_floats(std::int32_t first, const tone_shape& tone, const double* sines, const double* bounds,
+                          const std::uint8_t* marks, double least_bound, std::span<float> samples, double* scratch,
                           bool& unsettled)
 {
     double* const open_index = scratch;  // whole numbers below block_samples
@@ -367,7 +370,8 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
     const auto resolve = [&](std::size_t k) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
-                                : resolve_sample_for<float>(angle, sines[k], bound, tone.peak, unsettled);
+                                : resolve_sample_for<float>(angle, sines[k], std::max(bounds[k], least_bound),
+                                                            tone.peak, unsettled);
     };
     std::size_t open = 0;
     const auto settle_gathered = [&] {
@@ -423,7 +427,7 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
                          double first_bound, block_hint& hint)
 {
     alignas(64) std::array<double, block_samples> sines;
-    alignas(64) std::array<double, block_samples> peaks;  // peak distances
+    alignas(64) std::array<double, block_samples> peaks;  // peak distances; for f32, the estimates' bounds
     alignas(64) std::array<double, 3 * gather_samples> scratch;  // the open samples, gathered
     alignas(64) std::array<std::uint8_t, block_samples> marks;
     const std::size_t count = samples.size();
@@ -432,14 +436,20 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
     // Integer samples below 2^24 in magnitude (s16, s24, and s32 at low
     // levels) take the coarse kernel first: its bound, 2^-35.7, leaves open
     // about P 2^-34.7 of them, at most one in 3000 for P < 2^24, and those
-    // take the fine kernel's estimates next. Larger ones, and f32, whose
-    // floats near zero need a relative bound, take the fine kernel alone.
+    // take the fine kernel's estimates next. Larger ones take the fine
+    // kernel alone; f32, whose floats near zero need a bound relative to
+    // the sine, the fine polynomial with the reduction in double-double.
     const bool coarse = !is_float_sample<Sample> && tone.peak < 0x1p24;
-    if (coarse)
+    if constexpr (is_float_sample<Sample>)
+        estimates(float_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
+    else if (coarse)
         estimates(coarse_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
     else
         estimates(fine_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
-    const double bound = first_bound != 0 ? first_bound : coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
+    const double bound = first_bound != 0         ? first_bound
+                         : is_float_sample<Sample> ? 0.0  // each estimate's own, in peaks
+                         : coarse                  ? coarse_kernel.total_bound
+                                                   : fine_kernel.total_bound;
     if constexpr (!is_float_sample<Sample>) {
         if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0)
             return narrowed_block(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
@@ -453,12 +463,17 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
         const std::uint64_t zero = 0;
         std::memcpy(marks.data() + count / 8 * 8, &zero, 8);
     }
-    const std::int32_t open = settle_plain(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
+    std::int32_t open;
+    if constexpr (is_float_sample<Sample>)
+        open = settle_plain(sines.data(), peaks.data(), samples.data(), marks.data(), count, tone.peak, bound);
+    else
+        open = settle_plain(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
     hint.peak_heavy = open > few_open;
     if (open == 0)
         return 0;
     if constexpr (is_float_sample<Sample>) {
-        settle_marked_floats(first, tone, sines.data(), marks.data(), bound, samples, scratch.data(), unsettled);
+        settle_marked_floats(first, tone, sines.data(), peaks.data(), marks.data(), bound, samples, scratch.data(),
+                             unsettled);
         return static_cast<std::size_t>(open);
     } else {
         if (open <= few_open) {

@@ -112,6 +112,7 @@ TEST(tone_block, exact_in_every_format_when_the_fallbacks_fire)
         {{44100, 11025, oracle_format::f32, 2, -6}, 0x1p-27},
         {{44100, 2147483647, oracle_format::s32, 0, 0}, 0x1p-34, 10000000},  // angles beyond 2^40
         {{44100, -1000003, oracle_format::f32, 0, 0}, 0x1p-27, 2000000000},
+        {{48000, -12000, oracle_format::f32, 0, 0}, 0x1p-27, 2147483647 - 4 * block_samples},  // on zero every 2nd
     };
     for (const auto& c : cases)
         for (const double first_bound : {0.0, c.first_bound}) {
