@@ -141,7 +141,7 @@ template <bool narrowed, bool mark, class Sample>
             samples[k] = ends.low;
             left = !same_sample(ends.low, ends.high);
         } else {
-            const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], bound)
+            const sine_bracket bracket = narrowed ? narrowed_bracket(sines[k], bound, peaks[k], peak_distance_bound)
                                                   : sine_bracket{sines[k] - bound, sines[k] + bound};
             // Integer ends compared as 32-bit integers: the lanes of the
             // test stay as wide as they were for 16 bits alone.
@@ -229,7 +229,7 @@ template <class Visit>
 template <class Sample>
 [[gnu::always_inline]] inline bool left_open(double sine, double peak_distance, double bound, double peak)
 {
-    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), peak);
+    const bracket_of<Sample> ends = bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, peak_distance_bound), peak);
     return !same_sample(ends.low, ends.high);
 }
 
@@ -261,7 +261,7 @@ Sample settle_one(std::int32_t index, const tone_shape& tone, double sine, doubl
                   bool& unsettled)
 {
     const bracket_of<Sample> ends =
-        bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, bound), tone.peak);
+        bracket_ends<Sample>(narrowed_bracket(sine, bound, peak_distance, peak_distance_bound), tone.peak);
     if (same_sample(ends.low, ends.high))
         return ends.low;
     return resolve_sample_for<Sample>(tone_angle(index, tone.frequency, tone.rate), sine, bound, tone.peak,
@@ -323,7 +323,7 @@ void settle_marked_integers(std::int32_t first, const tone_shape& tone, const do
     std::size_t open = 0;
     for_each_marked(marks, samples.size(), [&](std::size_t k) {
         const bracket_of<Sample> ends =
-            bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], bound), tone.peak);
+            bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], peak_distance_bound), tone.peak);
         samples[k] = ends.low;
         if (same_sample(ends.low, ends.high))
             return;
