@@ -3,16 +3,18 @@
 // -ffp-contract=off: a fused multiply-add would change the angle.
 //
 // A block is made in two steps: the kernel's estimates of every sample's
-// sine and peak distance (sine_kernel.hpp: coarse for integer samples below
-// 2^24, fine for the rest), then the rounding test on all of them, which
-// marks the samples it leaves open; integer brackets are narrowed at the
-// peaks, on vectors where many are open, one by one where few are. The
-// samples still open are gathered: after the coarse kernel they get the
-// fine kernel's estimates and the same test again; f32 samples on a zero
-// crossing get the reduction by pi in double-double; what is still open
-// goes to the exact resolver, with the angle itself. The loops run on
-// vectors where the compiler can make them so; the choice of instruction
-// set changes speed, not bytes.
+// sine (sine_kernel.hpp: coarse for integer samples below 2^24, fine for
+// larger ones, each with the peak distance; for f32 with a bound relative
+// to the sine, which settles the zero crossings too), then the rounding
+// test on all of them, which marks the samples it leaves open. Integer
+// brackets are narrowed at the peaks: on vectors where many are open, at
+// the frames the tone's arithmetic puts its peaks on, or one by one where
+// few are. The samples still open are gathered: after the coarse kernel
+// they get the fine kernel's estimates and the same test again; f32
+// samples near a zero crossing at far angles get the reduction by pi in
+// double-double; what is still open goes to the exact resolver, with the
+// angle itself. The loops run on vectors where the compiler can make them
+// so; the choice of instruction set changes speed, not bytes.
 #include "sine_stream.hpp"
 
 #include "exact_sine.hpp"
@@ -25,6 +27,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <type_traits>
 
@@ -398,6 +401,58 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
         settle_gathered();
 }
 
+// Where a tone's frequency f and rate R are whole, frame i's exact angle 2
+// pi i f / R is an odd multiple of pi/2, a peak, exactly where 4 i f / R is
+// an odd whole number: with g = gcd(4f, R) and n = R / g, where i is an odd
+// multiple of n, if 4f / g is odd, and never if it is even. 1 kHz at 48 kHz
+// peaks at frames 12, 36, 60, ... The computed angle misses the peak by a
+// few of its ulps, so P sin t lies just below P, and the plain test leaves
+// each such integer sample open. Returns n, where the peaks come often
+// enough to be worth a pass of their own, else 0. Only a hint: the pass
+// below tests each sample as the marked path would, so a wrong n costs
+// time, never bytes.
+constexpr std::uint64_t longest_peak_stride = block_samples / 4;
+
+std::int32_t peak_half_stride(const tone_shape& tone)
+{
+    const double frequency = std::fabs(tone.frequency);
+    if (!(frequency >= 1 && frequency < 0x1p50) || frequency != std::floor(frequency) || !(tone.rate >= 1)
+        || !(tone.rate < 0x1p31) || tone.rate != std::floor(tone.rate))
+        return 0;
+    const auto rate = static_cast<std::uint64_t>(tone.rate);
+    const std::uint64_t four_f = 4 * static_cast<std::uint64_t>(frequency);
+    const std::uint64_t g = std::gcd(four_f, rate);
+    const std::uint64_t n = rate / g;
+    return (four_f / g) % 2 == 1 && 2 * n <= longest_peak_stride ? static_cast<std::int32_t>(n) : 0;
+}
+
+// The marked integer samples on the tone's peaks (frames n, 3n, 5n, ...)
+// settled by the narrowed test, their marks cleared; returns how many marks
+// are left of `open`. No word of marks is scanned, no mark gathered.
+template <class Sample>
+std::int32_t settle_peaks(std::int32_t first, std::int32_t half_stride, const double* sines, const double* peaks,
+                          std::uint8_t* marks, double bound, double peak, std::span<Sample> samples,
+                          std::int32_t open)
+{
+    const std::int32_t stride = 2 * half_stride;
+    std::int32_t phase = (first - half_stride) % stride;  // first's place among the peaks
+    if (phase < 0)
+        phase += stride;
+    for (auto k = static_cast<std::size_t>((stride - phase) % stride); k < samples.size();
+         k += static_cast<std::size_t>(stride)) {
+        if (marks[k] == 0)
+            continue;
+        const bracket_of<Sample> ends =
+            bracket_ends<Sample>(narrowed_bracket(sines[k], bound, peaks[k], peak_distance_bound), peak);
+        if (same_sample(ends.low, ends.high)) {
+            samples[k] = ends.low;
+            marks[k] = 0;
+            --open;
+        }
+    }
+    return open;
+}
+
 // An integer block by the narrowed test on vectors, then what it leaves
 // open; returns how many that is.
 template <class Sample>
@@ -418,7 +473,17 @@ std::size_t narrowed_block(std::int32_t first, const tone_shape& tone, const dou
 struct block_hint {
     bool peak_heavy = false;
     unsigned blocks = 0;
+    std::int32_t peak_half_stride = 0;  // for integers: peak_half_stride(tone)
 };
+
+template <class Sample>
+block_hint first_hint(const tone_shape& tone)
+{
+    block_hint hint;
+    if constexpr (!is_float_sample<Sample>)
+        hint.peak_half_stride = peak_half_stride(tone);
+    return hint;
+}
 constexpr std::int32_t few_open = block_samples / 16;  // open ones settled one by one, at most
 constexpr unsigned probe_blocks = 8;
 
@@ -477,6 +542,11 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
         return static_cast<std::size_t>(open);
     } else {
         if (open <= few_open) {
+            if (hint.peak_half_stride != 0
+                && settle_peaks(first, hint.peak_half_stride, sines.data(), peaks.data(), marks.data(), bound,
+                                tone.peak, samples, open)
+                       == 0)
+                return static_cast<std::size_t>(open);
             settle_marked_integers(first, tone, sines.data(), peaks.data(), marks.data(), bound, coarse, samples,
                                    scratch.data(), unsettled);
             return static_cast<std::size_t>(open);
@@ -492,7 +562,7 @@ template <class Sample>
 std::size_t tone_block(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, bool& unsettled,
                        const block_plan& plan)
 {
-    block_hint hint;
+    block_hint hint = first_hint<Sample>(tone);
     return settle_block(first, tone, samples, unsettled, plan.first_bound, hint);
 }
 
@@ -500,7 +570,7 @@ template <class Sample>
 bool tone_samples(std::int32_t first, const tone_shape& tone, std::span<Sample> samples, const block_plan& plan)
 {
     bool unsettled = false;
-    block_hint hint;
+    block_hint hint = first_hint<Sample>(tone);
     // Advance by what is left, never past the end: no index overflows.
     for (std::size_t done = 0; done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(block_samples, samples.size() - done);

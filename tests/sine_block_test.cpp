@@ -109,6 +109,7 @@ TEST(tone_block, exact_in_every_format_when_the_fallbacks_fire)
     } cases[] = {
         {{44100, 440, oracle_format::s24, 0, 0}, 0x1p-26}, {{48000, 1000, oracle_format::s32, 0, 0}, 0x1p-34},
         {{44100, 997, oracle_format::s32, 1, 0.5}, 0x1p-33}, {{48000, 1000, oracle_format::f32, 0, 0}, 0x1p-27},
+        {{48000, -1000, oracle_format::s24, 2, -18}, 0x1p-26}, {{96000, 1000, oracle_format::s24, 0, 0}, 0x1p-26},
         {{44100, 11025, oracle_format::f32, 2, -6}, 0x1p-27},
         {{44100, 2147483647, oracle_format::s32, 0, 0}, 0x1p-34, 10000000},  // angles beyond 2^40
         {{44100, -1000003, oracle_format::f32, 0, 0}, 0x1p-27, 2000000000},
