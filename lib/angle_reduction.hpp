@@ -159,25 +159,29 @@ template <bool fused = fast_fma>
 }
 
 // The same reduction with x in double-double, for estimates whose bound is
-// relative to the sine (sine_kernel.hpp, relative_kernel): c + rl lies
-// within 2^-105 |c| + 2^-119 of X = t - k pi, for |t| <= half_turn_domain,
-// k as above. Beyond steps 1 to 3 (b = t - k Q1, exactly):
-//   4'. h2 = RN(k Q2) and l2 = k Q2 - h2 exactly (product_error); |h2| <
-//       2^-14.4, so |l2| <= 2^-53 |h2| < 2^-67.4. For k = 0 both are 0.
-//   5'. c = RN(b - h2) and e = (b - h2) - c exactly (Knuth's two-sum, exact
-//       for any finite doubles), |e| <= 2^-53 |c|.
-//   6'. rl = RN(RN(e - l2) - RN(k Q3)): |k Q3| < 2^38.4 * 2^-108 = 2^-69.6.
-//       X = b - k Q2 - k Q3 - k q = c + e - l2 - k Q3 - k q; the three
-//       roundings err by at most 2^-53 of values below 2^-53 |c| + 2^-67.4,
-//       and |k q| < 2^38.4 * 2^-162: together below 2^-105 |c| + 2^-119,
-//       and |rl| <= 2^-53 (1 + 2^-52) |c| + 2^-67.4.
-// sine_kernel.sollya computes these bounds from the constants. Both the
-// fused and the plain forms give the same bits: each step is exact or one
-// rounding of the same value.
+// relative to the sine (sine_kernel.hpp, relative_kernel): X = t - k pi =
+// c + rl + d, |d| <= 2^-53 |c| + 2^-120, |rl| < 2^-67.5, for |t| <=
+// half_turn_domain and k as above. After steps 1 to 3 (b = t - k Q1,
+// exactly), X = b - k Q2 - k Q3 - k q, |k Q3| < 2^38.4 * 2^-108 = 2^-69.6,
+// |k q| < 2^38.4 * 2^-162:
+//   - fused: c = RN(b - k Q2), within 2^-53 |c| of b - k Q2, and rl =
+//     -RN(k Q3), within 2^-53 2^-69.6 of -k Q3;
+//   - plain: h2 = RN(k Q2), l2 = k Q2 - h2 exactly (product_error; |l2| <=
+//     2^-53 |h2| < 2^-67.4), c = RN(b - h2), within 2^-53 |c| of b - h2,
+//     and rl = -RN(l2 + RN(k Q3)), within 2^-53 (2^-69.6 + 2^-67) of -(l2 +
+//     k Q3).
+// The part of d relative to c is the error of c itself; what is left is
+// absolute, near 2^-122, so that near a zero crossing, where c is as
+// small as 1e-16, c + rl still holds X to within 2^-52 of itself. The two
+// forms may differ in c's last bit; both are within the bound, which
+// sine_kernel.sollya computes from the constants.
 struct half_turn_pair {
-    double c;     // the high part of t - k pi, with the sign of (-1)^k applied
-    double rl;    // the low part, the same sign applied
+    double c;     // t - k pi, rounded
+    double rl;    // the small terms c leaves out
+    double sign;  // (-1)^k as the sign of a zero, as in half_turn_angle
 };
+
+constexpr double minus_pi_3 = -pi_3;
 
 template <bool fused = fast_fma>
 [[gnu::always_inline]] inline half_turn_pair reduce_half_turns_precisely(double t)
@@ -185,22 +189,16 @@ template <bool fused = fast_fma>
     const double shifted = t * inverse_pi + integer_rounder;
     const double k = shifted - integer_rounder;
     const double sign = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, shifted) << 63);
-    double b;
     if constexpr (fused) {
-        b = std::fma(-k, pi_1, t);
+        const double b = std::fma(-k, pi_1, t);
+        return {std::fma(-k, pi_2, b), k * minus_pi_3, sign};
     } else {
         const double h = k * pi_1;
-        b = (t - h) - product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
+        const double b = (t - h) - product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
+        const double h2 = k * pi_2;
+        const double l2 = product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low);
+        return {b - h2, -l2 + k * minus_pi_3, sign};
     }
-    const double h2 = k * pi_2;
-    const double l2 = product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low);
-    const double c = b - h2;
-    const double c_b = c - b;  // Knuth's two-sum of b and -h2
-    const double e = (b - (c - c_b)) + (-h2 - c_b);
-    const double rl = (e - l2) - k * pi_3;
-    const auto sign_bits = __builtin_bit_cast(std::uint64_t, sign);
-    return {__builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, c) ^ sign_bits),
-            __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, rl) ^ sign_bits)};
 }
 
 // x with the sign of (-1)^k applied: exact.

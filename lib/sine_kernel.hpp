@@ -94,8 +94,8 @@ constexpr kernel_polynomial<8> fine_kernel = {
 };
 constexpr relative_bounds fine_kernel_relative = {
     0x1.1ap-61,  // approximation, relative to sin x
-    0x1.04p-49,  // relative to the estimate
-    0x1.74p-117,  // absolute
+    0x1.1ep-49,  // relative to the estimate
+    0x1.7ap-117,  // absolute
 };
 // :sollya
 
@@ -179,12 +179,12 @@ template <bool fused, class Kernel>
 // samples near a zero crossing need |sin t| to within 2^-24 of itself: 1 kHz
 // at 48 kHz puts one there every 24 frames, 11025 Hz at 44.1 kHz every
 // other frame, with |sin t| ~ 1e-16, where an absolute bound leaves each
-// open. From c + rl (reduce_half_turns_precisely, with the sign of (-1)^k
-// on both), X = t - k pi = c + rl + d, |d| <= 2^-105 |c| + 2^-119: p(x) = x
-// + x^3 S(x^2), fine_kernel's polynomial, is evaluated at c, and rl added
-// last. z = RN(c c), S^ and w = RN(z S^) as in kernel_estimate; then q =
-// RN(c w + rl) (fused, or RN(rl + RN(c w))), y = RN(c + q). With u = 2^-53,
-// S = S(c^2), sabs >= |S| and es >= |S^ - S| as above:
+// open. From reduce_half_turns_precisely, X = t - k pi = c + rl + d, with
+// |d| <= dc |c| + d0 and |rl| <= rl0: p(x) = x + x^3 S(x^2), fine_kernel's
+// polynomial, is evaluated at c, and rl added last. z = RN(c c), S^ and w
+// = RN(z S^) as in kernel_estimate; then q = RN(c w + rl) (fused, or RN(rl
+// + RN(c w))), y = RN(c + q). With u = 2^-53, S = S(c^2), sabs >= |S| and
+// es >= |S^ - S| as above:
 //   - |w - c^2 S| <= c^2 W, W = u (1 + u)(sabs + es) + (1 + u) es + u sabs;
 //   - |q - (rl + c^3 S)| <= |c|^3 V + u (|rl| + |c|^3 (sabs + W)), with V =
 //     u (sabs + W) + W (the fused form rounds once, within the same);
@@ -199,17 +199,30 @@ template <bool fused, class Kernel>
 // s = sin X, |y - s| <= u |y| + A |s| + B, and as |s| <= |y| + |y - s|,
 //   |y - s| <= (u + A) / (1 - A) |y| + B / (1 - A).
 // sine_kernel.sollya computes every term from the constants. Each step is
-// odd in (c, rl), so the sign carried on them comes out on y, and sin t =
-// (-1)^k sin X. The bound is then computed as RN(RN(relative |y|) +
-// absolute): the constants are the true ones times 1 + 2^-50, rounded up,
-// which covers both roundings (each a factor of at least 1 - 2^-53; and
-// 2^-1075 where the product is subnormal, far below the absolute part).
+// odd in (c, rl), so the sign of (-1)^k, carried on both, comes out on y,
+// and sin t = (-1)^k sin X. The bound is computed as RN(RN(relative |y|) +
+// absolute) (estimate_bound): the constants are the true ones times 1 +
+// 2^-50, rounded up, which covers both roundings (each a factor of at least
+// 1 - 2^-53; and 2^-1075 where the product is subnormal, far below the
+// absolute part). Beside the fine kernel's, this costs a product and a sum
+// (fused), the signs and the bound.
 template <bool fused>
 [[gnu::always_inline]] inline double relative_estimate(const relative_kernel& kernel, double c, double rl)
 {
     const double z = c * c;
     const double w = z * horner<fused>(kernel.polynomial.sine, z);
     return c + multiply_add<fused>(c, w, rl);
+}
+
+// The bound of an estimate y: relative |y| + absolute.
+struct estimate_bound {
+    double relative;
+    double absolute;
+};
+
+[[gnu::always_inline]] inline double bound_of(estimate_bound bound, double estimate)
+{
+    return bound.relative * std::fabs(estimate) + bound.absolute;
 }
 
 // The angle of sample `index`, in the sample formula's order: index / rate,
@@ -268,29 +281,35 @@ template <bool fused, class Kernel>
     kernel_estimates<fused, false>(kernel, first, frequency, rate, sines, peaks, count);
 }
 
-// sines[k] and bounds[k]: estimates of the sine of sample first + k, k <
-// count, each within its own bound: relative_estimate's, or, for a run
-// beyond half_turn_domain (`far`), where the reduction by whole turns errs
-// in absolute terms, fine_kernel's estimates and bound.
+// sines[k]: estimates of the sine of sample first + k, k < count, each
+// within relative_bound(kernel, far) of it: relative_estimate's, or, for a
+// run beyond half_turn_domain (`far`), where the reduction by whole turns
+// errs in absolute terms, fine_kernel's. `low` is scratch. Three loops, as
+// above: one would chain some 20 dependent operations a sample, more than
+// the CPU's schedulers hold for many samples at once (measured 1.4x the
+// time).
 template <bool fused>
 [[gnu::always_inline]] inline void kernel_estimates(const relative_kernel& kernel, std::int32_t first,
                                                     double frequency, double rate, double* __restrict sines,
-                                                    double* __restrict bounds, std::size_t count, bool far)
+                                                    double* __restrict low, std::size_t count, bool far)
 {
-    if (far) {
-        kernel_estimates<fused, true>(kernel.polynomial, first, frequency, rate, sines, bounds, count);
-        for (std::size_t k = 0; k < count; ++k)
-            bounds[k] = kernel.polynomial.total_bound;
-        return;
-    }
+    if (far)
+        return kernel_estimates<fused, true>(kernel.polynomial, first, frequency, rate, sines, low, count);
     for (std::size_t k = 0; k < count; ++k)
         sines[k] = tone_angle(first + static_cast<std::int32_t>(k), frequency, rate);
     for (std::size_t k = 0; k < count; ++k) {
         const half_turn_pair reduced = reduce_half_turns_precisely<fused>(sines[k]);
-        const double estimate = relative_estimate<fused>(kernel, reduced.c, reduced.rl);
-        sines[k] = estimate;
-        bounds[k] = kernel.bounds.relative * std::fabs(estimate) + kernel.bounds.absolute;
+        sines[k] = with_sign(reduced.c, reduced.sign);
+        low[k] = with_sign(reduced.rl, reduced.sign);
     }
+    for (std::size_t k = 0; k < count; ++k)
+        sines[k] = relative_estimate<fused>(kernel, sines[k], low[k]);
+}
+
+[[gnu::always_inline]] inline estimate_bound relative_bound(const relative_kernel& kernel, bool far)
+{
+    return far ? estimate_bound{0.0, kernel.polynomial.total_bound}
+               : estimate_bound{kernel.bounds.relative, kernel.bounds.absolute};
 }
 
 // Whether a run of samples needs the reduction by whole turns first: the
@@ -307,7 +326,7 @@ void kernel_estimates_sve(const kernel_polynomial<5>& kernel, std::int32_t first
 void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first, double frequency, double rate,
                           double* sines, double* peaks, std::size_t count, bool far);
 void kernel_estimates_sve(const relative_kernel& kernel, std::int32_t first, double frequency, double rate,
-                          double* sines, double* bounds, std::size_t count, bool far);
+                          double* sines, double* low, std::size_t count, bool far);
 #endif
 
 }  // namespace puretone

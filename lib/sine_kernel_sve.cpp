@@ -18,9 +18,9 @@ void kernel_estimates_sve(const kernel_polynomial<8>& kernel, std::int32_t first
 }
 
 void kernel_estimates_sve(const relative_kernel& kernel, std::int32_t first, double frequency, double rate,
-                          double* sines, double* bounds, std::size_t count, bool far)
+                          double* sines, double* low, std::size_t count, bool far)
 {
-    kernel_estimates<true>(kernel, first, frequency, rate, sines, bounds, count, far);
+    kernel_estimates<true>(kernel, first, frequency, rate, sines, low, count, far);
 }
 
 }  // namespace puretone

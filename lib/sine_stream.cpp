@@ -122,9 +122,9 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
 // The rounding test for a run of estimates of sin t within `bound`,
 // without branches, so that it runs on vectors: on the plain brackets
 // [y - E, y + E], or on the brackets narrowed at the peaks
-// (narrowed_bracket) by peaks[k], the kernel's peak distance. For f32,
-// peaks[k] is instead each estimate's own bound (relative_kernel), and
-// `bound` a least one, 0 but where a test raises it. Near a peak
+// (narrowed_bracket) by peaks[k], the kernel's peak distance. For f32, each
+// estimate's own bound (`scale`, relative_kernel), or `bound` where larger
+// (0 but where a test raises it). Near a peak
 // the plain bracket straddles only within about 2^-17 rad of it, rarely,
 // unless the tone lands on its peaks (11025 Hz at 44100 Hz: every other
 // sample; 1 kHz at 48 kHz: one in 24). samples[k] is the settled sample, or
@@ -133,13 +133,13 @@ void estimates(const Kernel& kernel, std::int32_t first, double frequency, doubl
 template <bool narrowed, bool mark, class Sample>
 [[gnu::always_inline]] inline std::int32_t settle_pass(const double* sines, const double* peaks, Sample* samples,
                                                        std::uint8_t* marks, std::size_t count, double peak,
-                                                       double bound)
+                                                       double bound, estimate_bound scale = {})
 {
     std::int32_t open = 0;  // 32-bit: the count shares vector lanes with the samples
     for (std::size_t k = 0; k < count; ++k) {
         bool left = false;
         if constexpr (is_float_sample<Sample>) {
-            const double own = std::max(peaks[k], bound);
+            const double own = std::max(bound_of(scale, sines[k]), bound);
             const bracket_of<Sample> ends = bracket_ends<Sample>({sines[k] - own, sines[k] + own}, peak);
             samples[k] = ends.low;
             left = !same_sample(ends.low, ends.high);
@@ -191,10 +191,10 @@ std::int32_t settle_plain(const double* sines, std::int32_t* samples, std::uint8
 }
 
 PURETONE_VECTOR_CLONES
-std::int32_t settle_plain(const double* sines, const double* bounds, float* samples, std::uint8_t* marks,
+std::int32_t settle_plain(const double* sines, estimate_bound scale, float* samples, std::uint8_t* marks,
                           std::size_t count, double peak, double least_bound)
 {
-    return settle_pass<false, true>(sines, bounds, samples, marks, count, peak, least_bound);
+    return settle_pass<false, true>(sines, nullptr, samples, marks, count, peak, least_bound, scale);
 }
 
 PURETONE_VECTOR_CLONES
@@ -363,7 +363,7 @@ void near_zero_samples(std::int32_t first, double frequency, double rate, double
 // gathered and settled from their estimates near zero (a vector loop); the
 // rest, rare, and any still open, by the resolver. An angle of +-0 (phase
 // 0, or every sample at 0 Hz) gives +-0 itself.
-void settle_marked_floats(std::int32_t first, const tone_shape& tone, const double* sines, const double* bounds,
+void settle_marked_floats(std::int32_t first, const tone_shape& tone, const double* sines, estimate_bound scale,
                           const std::uint8_t* marks, double least_bound, std::span<float> samples, double* scratch,
                           bool& unsettled)
 {
@@ -373,7 +373,8 @@ void settle_marked_floats(std::int32_t first, const tone_shape& tone, const doub
     const auto resolve = [&](std::size_t k) {
         const double angle = tone_angle(first + static_cast<std::int32_t>(k), tone.frequency, tone.rate);
         samples[k] = angle == 0 ? scale_sample<float>(angle, tone.peak)
-                                : resolve_sample_for<float>(angle, sines[k], std::max(bounds[k], least_bound),
+                                : resolve_sample_for<float>(angle, sines[k],
+                                                            std::max(bound_of(scale, sines[k]), least_bound),
                                                             tone.peak, unsettled);
     };
     std::size_t open = 0;
@@ -492,7 +493,7 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
                          double first_bound, block_hint& hint)
 {
     alignas(64) std::array<double, block_samples> sines;
-    alignas(64) std::array<double, block_samples> peaks;  // peak distances; for f32, the estimates' bounds
+    alignas(64) std::array<double, block_samples> peaks;  // peak distances; for f32, scratch
     alignas(64) std::array<double, 3 * gather_samples> scratch;  // the open samples, gathered
     alignas(64) std::array<std::uint8_t, block_samples> marks;
     const std::size_t count = samples.size();
@@ -512,9 +513,12 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
     else
         estimates(fine_kernel, first, tone.frequency, tone.rate, sines.data(), peaks.data(), count);
     const double bound = first_bound != 0         ? first_bound
-                         : is_float_sample<Sample> ? 0.0  // each estimate's own, in peaks
+                         : is_float_sample<Sample> ? 0.0  // each estimate's own, float_scale
                          : coarse                  ? coarse_kernel.total_bound
                                                    : fine_kernel.total_bound;
+    // As estimates() decides it.
+    const estimate_bound float_scale = relative_bound(
+        float_kernel, far_angles(first + static_cast<std::int32_t>(count - 1), tone.frequency, tone.rate));
     if constexpr (!is_float_sample<Sample>) {
         if (hint.peak_heavy && ++hint.blocks % probe_blocks != 0)
             return narrowed_block(first, tone, sines.data(), peaks.data(), bound, coarse, samples, scratch.data(),
@@ -530,14 +534,14 @@ std::size_t settle_block(std::int32_t first, const tone_shape& tone, std::span<S
     }
     std::int32_t open;
     if constexpr (is_float_sample<Sample>)
-        open = settle_plain(sines.data(), peaks.data(), samples.data(), marks.data(), count, tone.peak, bound);
+        open = settle_plain(sines.data(), float_scale, samples.data(), marks.data(), count, tone.peak, bound);
     else
         open = settle_plain(sines.data(), samples.data(), marks.data(), count, tone.peak, bound);
     hint.peak_heavy = open > few_open;
     if (open == 0)
         return 0;
     if constexpr (is_float_sample<Sample>) {
-        settle_marked_floats(first, tone, sines.data(), peaks.data(), marks.data(), bound, samples, scratch.data(),
+        settle_marked_floats(first, tone, sines.data(), float_scale, marks.data(), bound, samples, scratch.data(),
                              unsettled);
         return static_cast<std::size_t>(open);
     } else {
