@@ -111,12 +111,28 @@ TEST(multiword, products_quotients_and_rounding_are_as_stated)
     EXPECT_EQ(puretone::nearest_double(puretone::negate(tie)), -1.0);
 }
 
-// Every angle of the sample tests, the hard places near multiples of pi/2
-// up to the domain's end, and random doubles of every size: each settled
-// result equals MPFR's, and the loop settles every one.
+// Published hard cases of sin over binary64: doubles in (0, pi) whose sine
+// has 46 to 59 identical bits after the round bit (V. Lefevre's worst cases
+// for correct rounding, testlibm data, 2020-11-27 update), from every
+// binade there, with their negatives below.
+constexpr double hard_cases[] = {
+    0x1.184a0aa58191dp-24, 0x1.30c7efbee12acp-24, 0x1.45dd7c26e54b9p-24, 0x1.06800e629d672p-23,
+    0x1.1b9648c38c55ep-23, 0x1.039d88c480fccp-22, 0x1.0ecb8dc6bb967p-22, 0x1.015b4fa4d915bp-14,
+    0x1.00874a5f9fc33p-13, 0x1.0202c01ab4668p-11, 0x1.009ee184a02e7p-8,  0x1.00f620e3203b4p-7,
+    0x1.0285070f9f1bcp-5,  0x1.013b76f655be4p-4,  0x1.0102947e7003bp-3,  0x1.0518fffe634f2p-2,
+    0x1.04394261cffa6p-1,  0x1.6f623e27cdb79p-1,  0x1.0192deafac33fp+0, 0x1.1da5d5a23306dp+0,
+    0x1.57006c1b011c8p+0,  0x1.005023d32fee5p+1,  0x1.4bcc0c8872f76p+1, 0x1.6ebdedd37ba17p+1,
+};
+
+// Every angle of the sample tests, the published hard cases, the hard
+// places near multiples of pi/2 up to the domain's end, and random doubles
+// of every size: each settled result equals MPFR's, and the loop settles
+// every one.
 TEST(accurate_sine, matches_mpfr_bit_for_bit)
 {
     std::vector<double> angles = puretone_test::test_angles();
+    for (const double x : hard_cases)
+        angles.insert(angles.end(), {x, -x});
     std::mt19937_64 random(20261209);
     std::uniform_real_distribution<double> exponent(-26, 49.6);
     for (int k = 0; k < 100000; ++k) {
