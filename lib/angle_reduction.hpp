@@ -158,16 +158,16 @@ template <bool fused = fast_fma>
     }
 }
 
-// The same reduction with x in double-double, for estimates whose bound is
-// relative to the sine (sine_kernel.hpp, relative_kernel): X = t - k pi =
-// c + rl + d, |d| <= 2^-53 |c| + 2^-120, |rl| < 2^-67.5, for |t| <=
-// half_turn_domain and k as above. After steps 1 to 3 (b = t - k Q1,
-// exactly), X = b - k Q2 - k Q3 - k q, |k Q3| < 2^38.4 * 2^-108 = 2^-69.6,
-// |k q| < 2^38.4 * 2^-162:
-//   - fused: c = RN(b - k Q2), within 2^-53 |c| of b - k Q2, and rl =
+// The same reduction with the small terms that x leaves out, for estimates
+// whose bound is relative to the sine (sine_kernel.hpp, relative_kernel):
+// X = t - k pi = c + rl + d, |d| <= 2^-53 |c| + 2^-120, |rl| < 2^-67.5, for
+// |t| <= half_turn_domain, with c = x and k as above. After steps 1 to 3
+// (u = t - k Q1, exactly), X = u - k Q2 - k Q3 - k q, |k Q3| < 2^38.4 *
+// 2^-108 = 2^-69.6, |k q| < 2^38.4 * 2^-162:
+//   - fused: c = RN(u - k Q2), within 2^-53 |c| of u - k Q2, and rl =
 //     -RN(k Q3), within 2^-53 2^-69.6 of -k Q3;
 //   - plain: h2 = RN(k Q2), l2 = k Q2 - h2 exactly (product_error; |l2| <=
-//     2^-53 |h2| < 2^-67.4), c = RN(b - h2), within 2^-53 |c| of b - h2,
+//     2^-53 |h2| < 2^-67.4), c = RN(u - h2), within 2^-53 |c| of u - h2,
 //     and rl = -RN(l2 + RN(k Q3)), within 2^-53 (2^-69.6 + 2^-67) of -(l2 +
 //     k Q3).
 // The part of d relative to c is the error of c itself; what is left is
@@ -176,7 +176,7 @@ template <bool fused = fast_fma>
 // forms may differ in c's last bit; both are within the bound, which
 // sine_kernel.sollya computes from the constants.
 struct half_turn_pair {
-    double c;     // t - k pi, rounded
+    double c;     // t - k pi, rounded: reduce_half_turns' x
     double rl;    // the small terms c leaves out
     double sign;  // (-1)^k as the sign of a zero, as in half_turn_angle
 };
@@ -186,18 +186,13 @@ constexpr double minus_pi_3 = -pi_3;
 template <bool fused = fast_fma>
 [[gnu::always_inline]] inline half_turn_pair reduce_half_turns_precisely(double t)
 {
-    const double shifted = t * inverse_pi + integer_rounder;
-    const double k = shifted - integer_rounder;
-    const double sign = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, shifted) << 63);
+    const half_turn_angle reduced = reduce_half_turns<fused>(t);
+    const double k = (t * inverse_pi + integer_rounder) - integer_rounder;  // its k, the same operations
     if constexpr (fused) {
-        const double b = std::fma(-k, pi_1, t);
-        return {std::fma(-k, pi_2, b), k * minus_pi_3, sign};
+        return {reduced.x, k * minus_pi_3, reduced.sign};
     } else {
-        const double h = k * pi_1;
-        const double b = (t - h) - product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
         const double h2 = k * pi_2;
-        const double l2 = product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low);
-        return {b - h2, -l2 + k * minus_pi_3, sign};
+        return {reduced.x, -product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low) + k * minus_pi_3, reduced.sign};
     }
 }
 
