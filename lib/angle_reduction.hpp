@@ -100,7 +100,7 @@ template <bool fused = fast_fma>
 // < 2^-162.
 //   1. |t RN(1/pi) - t/pi| <= 2^40 * 2^-55 + 2^-15 (|t RN(1/pi)| < 2^38.4
 //      rounds by at most 2^-15) = 2^-14, so |t/pi - k| <= 1/2 + 2^-14 and
-//      |t - k pi| <= pi/2 + 2^-11.6 < 1.5711. For |t| < 3.4 the product errs
+//      |t - k pi| <= pi/2 + pi 2^-14 < 1.57099. For |t| < 3.4 the product errs
 //      by less than 2^-52, and k is 0 or +-1. k is exact: |k| < 2^38.4 < 2^51.
 //   2. h = RN(k Q1) and l = k Q1 - h exactly (product_error). |h| < 2^41, so
 //      |l| <= 2^-13. For |k| <= 1, l = 0.
@@ -166,12 +166,13 @@ template <bool fused = fast_fma>
 // 2^-108 = 2^-69.6, |k q| < 2^38.4 * 2^-162:
 //   - fused: c = RN(u - k Q2), within 2^-53 |c| of u - k Q2, and rl =
 //     -RN(k Q3), within 2^-53 2^-69.6 of -k Q3;
-//   - plain: h2 = RN(k Q2), l2 = k Q2 - h2 exactly (product_error; |l2| <=
-//     2^-53 |h2| < 2^-67.4), c = RN(u - h2), within 2^-53 |c| of u - h2,
-//     and rl = -RN(l2 + RN(k Q3)), within 2^-53 (2^-69.6 + 2^-67) of -(l2 +
-//     k Q3).
+//   - plain: h2 = RN(k Q2), l2 = k Q2 - h2 exactly (product_error; |h2| <
+//     2^-14.4 lies below 2^-14, so |l2| <= half its ulp, 2^-68), c = RN(u -
+//     h2), within 2^-53 |c| of u - h2, and rl = -RN(l2 + RN(k Q3)), within
+//     2^-53 (2^-68 + 2^-69.6) of -(l2 + k Q3); |rl| <= (2^-68 + 2^-69.6)(1 +
+//     2^-52) < 2^-67.5.
 // The part of d relative to c is the error of c itself; what is left is
-// absolute, near 2^-122, so that near a zero crossing, where c is as
+// absolute, about 2^-120, so that near a zero crossing, where c is as
 // small as 1e-16, c + rl still holds X to within 2^-52 of itself. The two
 // forms may differ in c's last bit; both are within the bound, which
 // sine_kernel.sollya computes from the constants.

@@ -204,7 +204,10 @@ template <bool fused, class Kernel>
 // absolute) (estimate_bound): the constants are the true ones times 1 +
 // 2^-50, rounded up, which covers both roundings (each a factor of at least
 // 1 - 2^-53; and 2^-1075 where the product is subnormal, far below the
-// absolute part). Beside the fine kernel's, this costs a product and a sum
+// absolute part). Every rounding above is taken as a factor 1 + u; below
+// 2^-1022 it errs instead by at most 2^-1075 absolute, which happens only
+// for |c| < 2^-511 (so k = 0, c = t exactly, rl = 0), a handful of such
+// errors, far below the absolute part too. Beside the fine kernel's, this costs a product and a sum
 // (fused), the signs and the bound.
 template <bool fused>
 [[gnu::always_inline]] inline double relative_estimate(const relative_kernel& kernel, double c, double rl)
