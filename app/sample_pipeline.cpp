@@ -90,11 +90,15 @@ void pack_24(unsigned char* bytes, std::size_t count)
     std::size_t k = 0;
     if constexpr (std::endian::native == std::endian::little) {
         using sixteen_bytes = unsigned char __attribute__((vector_size(16)));
-        constexpr sixteen_bytes low_three = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0};
         for (; k + 4 <= count; k += 4) {
             sixteen_bytes four;
             std::memcpy(&four, bytes + 4 * k, 16);
+#if defined(__clang__)
+            four = __builtin_shufflevector(four, four, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0);
+#else
+            constexpr sixteen_bytes low_three = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0};
             four = __builtin_shuffle(four, low_three);
+#endif
             std::memcpy(bytes + 3 * k, &four, 16);
         }
     }
