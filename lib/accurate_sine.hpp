@@ -35,8 +35,10 @@
 // never guessed. None could be trusted here anyway: the published searches
 // for the hardest cases of sin over binary64 (Lefevre and Muller's, and
 // CORE-MATH's tables) cover 0 < |x| < 2048 and the top binade only, not the
-// angles up to 2^50 that tones reach. Every angle of the tests, the doubles
-// next to k pi/2 up to 2^51 among them, settles at 128 bits.
+// angles up to 2^50 that tones reach; the tests take some as checks. Every
+// angle of the tests, the doubles next to k pi/2 up to 2^51 among them,
+// settles at 128 bits, but for six of those hard cases, between 2^-24 and
+// 2^-22, where the fixed point holds fewer of the sine's bits: 256.
 #pragma once
 
 #include <cstdint>
