@@ -5,6 +5,8 @@
 
 #include "lib/angle_reduction.hpp"
 #include "lib/float_environment.hpp"
+#include "lib/signal_format.hpp"
+#include "lib/signal_stream.hpp"
 #include "lib/sine_stream.hpp"
 #include "lib/tone_format.hpp"
 #include "lib/wav_header.hpp"
@@ -107,6 +109,61 @@ int fill_frames(const puretone::tone_format& format, double frequency, std::int6
     return PURETONE_ERROR_FORMAT;  // read_format admits only the four
 }
 
+// Whether every tone's angle at the window's ends lies within the domain:
+// c + p is monotonic in the index, and so is each later step, so the ends
+// hold the largest |t|.
+bool signal_angles_in_domain(const puretone::signal_shape& shape, double rate, int64_t start, int64_t count)
+{
+    for (std::uint32_t k = 0; k < shape.tone_count; ++k)
+        for (const int64_t index : {start, start + count - 1})
+            if (!(std::fabs(puretone::signal_angle(index, shape.tones[k], rate)) <= puretone::reduction_domain))
+                return false;
+    return true;
+}
+
+template <class Sample>
+int fill_signal(const puretone::tone_format& format, const puretone::signal_shape& shape, int64_t start,
+                int64_t count, Sample* out)
+{
+    // One plain tone takes the tone's own path, whose samples are the same.
+    if (puretone::is_plain_tone(shape, format))
+        return fill_frames(format, shape.tones[0].frequency, start, count, out);
+    return puretone::signal_frames(start, count, shape, format, out) ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
+}
+
+[[gnu::noinline]] int unguarded_signal_frames(const puretone_format* description, const puretone_signal* signal,
+                                              int64_t start, int64_t count, void* out)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    puretone::signal_shape shape;
+    if (const int code = puretone::read_signal(signal, format, shape))
+        return code;
+    if (start < 0)
+        return PURETONE_ERROR_START;
+    if (count < 0)
+        return PURETONE_ERROR_COUNT;
+    if (start > (shape.length > 0 ? shape.length : index_end) - count)
+        return PURETONE_ERROR_WINDOW;
+    if (count > 0 && !signal_angles_in_domain(shape, format.rate, start, count))
+        return PURETONE_ERROR_ANGLE;
+    if (out == nullptr && count > 0)
+        return PURETONE_ERROR_NULL;
+    if (count == 0)
+        return PURETONE_OK;
+    switch (format.type) {
+    case puretone::sample_type::s16:
+        return fill_signal(format, shape, start, count, static_cast<std::int16_t*>(out));
+    case puretone::sample_type::s24:
+    case puretone::sample_type::s32:
+        return fill_signal(format, shape, start, count, static_cast<std::int32_t*>(out));
+    case puretone::sample_type::f32:
+        return fill_signal(format, shape, start, count, static_cast<float*>(out));
+    }
+    return PURETONE_ERROR_FORMAT;
+}
+
 [[gnu::noinline]] int unguarded_header_length(const puretone_format* description)
 {
     puretone::tone_format format;
@@ -161,6 +218,13 @@ int puretone_frames(const puretone_format* description, double frequency, int64_
 {
     return puretone::in_default_environment(
         [&] { return unguarded_frames(description, frequency, start, count, out); });
+}
+
+int puretone_signal_frames(const puretone_format* description, const puretone_signal* signal, int64_t start,
+                           int64_t count, void* out)
+{
+    return puretone::in_default_environment(
+        [&] { return unguarded_signal_frames(description, signal, start, count, out); });
 }
 
 int puretone_header_length(const puretone_format* description)
@@ -236,6 +300,13 @@ const char* puretone_strerror(int code)
     case PURETONE_ERROR_UNSETTLED:
         return "a sine or a level's peak was still open at 512 bits, which no known case needs; the buffer is "
                "partly written and must not be used: please report the frequency, the format and the window";
+    case PURETONE_ERROR_TONE:
+        return "more than 16 tones, or a tone's phase not finite within 2^31 cycles, or its channels beyond the "
+               "format's";
+    case PURETONE_ERROR_SUM:
+        return "a channel's tone levels sum above 1, so its samples could clip";
+    case PURETONE_ERROR_FADE:
+        return "a fade is negative or longer than the signal, or a fade-out has no length to end with";
     default:
         return "unknown puretone error code";
     }

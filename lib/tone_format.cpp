@@ -71,6 +71,8 @@ int peak_for(sample_type type, int level_kind, double level, double& peak)
     case PURETONE_LEVEL_RATIO: {
         if (!(level >= 0.0 && level <= 1.0))  // NaN fails too
             return PURETONE_ERROR_LEVEL;
+        // -0 is +0: as a peak it would flip the sign of every zero sample.
+        level = std::fabs(level);
         if (!whole) {
             peak = level;
             return PURETONE_OK;

@@ -385,6 +385,17 @@ TEST(api, cpp_wrapper_throws_the_library_message)
     std::vector<std::int32_t> wrong(8);
     EXPECT_THROW(puretone::frames(stereo, 12000, 0, std::span(wrong)), std::invalid_argument);
     EXPECT_THROW(puretone::frames(puretone::format(0), 440, 0, std::span(wrong)), std::invalid_argument);
+    // Signals: a tone per channel; a channel summing above 1 is refused.
+    const puretone_tone per_channel[] = {{12000, 1, 0, PURETONE_LEVEL_RATIO, 1}, {12000, -1, 0, PURETONE_LEVEL_RATIO, 2}};
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = per_channel;
+    signal.tone_count = 2;
+    puretone::signal_frames(stereo, signal, 1, std::span(both).first(2));
+    EXPECT_EQ(both[0], 0.5f);
+    EXPECT_EQ(both[1], -0.5f);
+    const puretone_tone twice[] = {per_channel[1], {12000, -1, 0, PURETONE_LEVEL_RATIO, 0}};
+    signal.tones = twice;
+    EXPECT_THROW(puretone::signal_frames(stereo, signal, 0, std::span(both)), std::invalid_argument);
     EXPECT_EQ(puretone::header(stereo, 10).size(), 58u);
     EXPECT_THROW(puretone::header(stereo, -1), std::out_of_range);
     EXPECT_EQ(std::to_string(PURETONE_VERSION_MAJOR) + "." + std::to_string(PURETONE_VERSION_MINOR) + "."

@@ -122,6 +122,19 @@ int make(const request& r, std::int32_t* out)
     int codes = 0;
     for (const request& r : requests)
         codes |= -make(r, out);
+    // A signal: two tones, one in dB, a phase, fades at both ends; f32,
+    // so that its first frames take the exact path.
+    const puretone_tone tones[] = {{1000, -6, 0.25, PURETONE_LEVEL_DBFS, 1}, {997, 0.25, 0, PURETONE_LEVEL_RATIO, 0}};
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = tones;
+    signal.tone_count = 2;
+    signal.length = 4096;
+    signal.fade_in = signal.fade_out = 480;
+    puretone_format stereo = PURETONE_FORMAT_INIT;
+    stereo.rate = 48000;
+    stereo.sample_format = PURETONE_FORMAT_F32;
+    stereo.channels = 2;
+    codes |= -puretone_signal_frames(&stereo, &signal, 0, 4096, out);
     static std::int16_t samples[512];  // not on the small stack, nor in its thread's TLS; one thread at a time
     unsigned char header[PURETONE_HEADER_MAX];
     puretone_format format = PURETONE_FORMAT_INIT;

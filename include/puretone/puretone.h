@@ -59,7 +59,10 @@ enum {
     PURETONE_ERROR_CHANNELS = -11,    /* channels outside 1 .. 8 */
     PURETONE_ERROR_ANGLE = -12,       /* an angle beyond the domain of the exact reduction */
     PURETONE_ERROR_FRAME_COUNT = -13, /* a file's sizes would not fit RIFF's 32 bits */
-    PURETONE_ERROR_UNSETTLED = -14    /* a sine or peak left open at 512 bits: never seen; the buffer is unusable */
+    PURETONE_ERROR_UNSETTLED = -14,   /* a sine or peak left open at 512 bits: never seen; the buffer is unusable */
+    PURETONE_ERROR_TONE = -15,        /* a tone's count, phase or channels out of range */
+    PURETONE_ERROR_SUM = -16,         /* a channel's levels sum above 1 */
+    PURETONE_ERROR_FADE = -17         /* a fade longer than the signal, or a fade-out with no length */
 };
 
 /* Sample formats, and what puretone_frames writes for each. */
@@ -95,6 +98,60 @@ typedef struct puretone_format {
 #define PURETONE_FORMAT_INIT \
     { sizeof(puretone_format), 44100, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0.0, 1, 0 }
 
+/* A signal: tones summed per channel, with fades, beside the format.
+ *
+ * Tone k has a frequency f_k, an amplitude a_k and a phase p_k in cycles.
+ * For frame i at rate R, every operation in double, rounded to nearest, in
+ * this order:
+ *     c = (i / R) * f_k;  c = c + p_k only where p_k != 0;  t_k = (c * 2) * pi
+ *     s_k = RN(sin t_k)                       correctly rounded
+ *     y = RN(a_1 * s_1), then y = RN(y + RN(a_k * s_k)) for the channel's
+ *         further tones, in the order given; +0 in a channel with no tone
+ *   A fade-in of N frames multiplies y, for i < N, by g = RN(u * u), with
+ *     u = RN(sin(RN(RN(RN(i / N) * 0.5) * pi))): the first frame's gain is 0.
+ *   A fade-out of M frames over a signal of L frames does the same with
+ *     j = L - 1 - i for i, and M for N, where j < M: the last frame's gain
+ *     is 0. Where both cover a frame, the fade-in's gain is applied first.
+ *   The sample is then the format's rounding of y, as for a tone (P the
+ *     format's peak): trunc(RN(P * y)), or RN32(RN(P * y)) for f32.
+ * One tone of level full, phase 0, in every channel, with no fade, is the
+ * tone of puretone_frames, byte for byte.
+ *
+ * A tone's amplitude: 1 for PURETONE_LEVEL_FULL; the ratio for
+ * PURETONE_LEVEL_RATIO, from -1 to 1 (negative inverts the tone; -0 is +0);
+ * RN(10^(d/20)), correctly rounded, for PURETONE_LEVEL_DBFS with d <= 0.
+ * In every channel the |a_k| summed in order, in double, must be at most
+ * 1 (PURETONE_ERROR_SUM): that sum bounds |y|, so no sample clips. */
+typedef struct puretone_tone {
+    double frequency;   /* hertz: finite, |frequency| <= 2^31 */
+    double level;       /* as level_kind says */
+    double phase;       /* p, in cycles: finite, |phase| <= 2^31 */
+    int32_t level_kind; /* PURETONE_LEVEL_* */
+    uint32_t channels;  /* bit c - 1 for channel c; 0 for every channel */
+} puretone_tone;
+
+#define PURETONE_TONES_MAX 16
+
+/* `size` and `tone_size` as the caller was built (sizeof each): later
+ * versions may append fields, as to puretone_format, and zero must mean
+ * "as before". `length` is the signal's frames, L: 0 for none, when the
+ * frames may run to 2^31 and no fade-out is allowed; else windows must end
+ * within it. Fades are in frames, 0 for none, each at most L where L is
+ * given. Start from PURETONE_SIGNAL_INIT. */
+typedef struct puretone_signal {
+    uint32_t size;              /* sizeof(puretone_signal) */
+    uint32_t tone_size;         /* sizeof(puretone_tone) */
+    const puretone_tone* tones; /* tone_count of them */
+    uint32_t tone_count;        /* 0 .. PURETONE_TONES_MAX */
+    uint32_t reserved;          /* 0 */
+    int64_t length;             /* L, 0 .. 2^31, or 0 for none */
+    int64_t fade_in;            /* N frames, >= 0 */
+    int64_t fade_out;           /* M frames, >= 0; needs a length */
+} puretone_signal;
+
+#define PURETONE_SIGNAL_INIT \
+    { sizeof(puretone_signal), sizeof(puretone_tone), 0, 0, 0, 0, 0, 0 }
+
 /* The longest header puretone_header writes. */
 #define PURETONE_HEADER_MAX 80
 
@@ -122,6 +179,17 @@ PURETONE_API int puretone_wav_header(int64_t sample_count, unsigned char header[
  * count is 0). A window far into a tone costs what one at its start costs. */
 PURETONE_API int puretone_frames(const puretone_format* format, double frequency, int64_t start, int64_t count,
                                  void* out);
+
+/* Frames start .. start + count - 1 of `signal` in `format`, interleaved,
+ * as puretone_frames writes a tone's (whose header puretone_header gives).
+ * The checks, in this order: the format; the signal's description
+ * (PURETONE_ERROR_DESCRIPTION), tone count (PURETONE_ERROR_TONE) and
+ * tones, each's frequency, level, phase and channels (PURETONE_ERROR_TONE
+ * for a channel beyond the format's); the sums; the fades; start, count
+ * and window (ending within the length where one is given); every tone's
+ * angle at the window's ends (PURETONE_ERROR_ANGLE); the buffer last. */
+PURETONE_API int puretone_signal_frames(const puretone_format* format, const puretone_signal* signal, int64_t start,
+                                        int64_t count, void* out);
 
 /* The length of the RIFF/WAVE header of `format` (44, 58, 68 or 80 bytes),
  * or a negative code for a bad description. */

@@ -29,7 +29,8 @@ inline void throw_if_error(int code)
         return;
     if (code == PURETONE_ERROR_FREQUENCY || code == PURETONE_ERROR_NULL || code == PURETONE_ERROR_DESCRIPTION
         || code == PURETONE_ERROR_RATE || code == PURETONE_ERROR_FORMAT || code == PURETONE_ERROR_LEVEL
-        || code == PURETONE_ERROR_CHANNELS)
+        || code == PURETONE_ERROR_CHANNELS || code == PURETONE_ERROR_TONE || code == PURETONE_ERROR_SUM
+        || code == PURETONE_ERROR_FADE)
         throw std::invalid_argument(puretone_strerror(code));
     if (code == PURETONE_ERROR_UNSETTLED)
         throw std::runtime_error(puretone_strerror(code));
@@ -81,8 +82,10 @@ inline puretone_format format(std::uint32_t rate = 44100, int sample_format = PU
 // tone in `description`, interleaved: Sample is std::int16_t for s16,
 // std::int32_t for s24 and s32, float for f32 (else std::invalid_argument).
 // out.size() must be a whole number of frames.
+// The frames `out` holds in `description`, once its type and size are
+// checked against it.
 template <class Sample>
-inline void frames(const puretone_format& description, double frequency, std::int64_t start, std::span<Sample> out)
+inline std::int64_t frames_of(const puretone_format& description, std::span<Sample> out)
 {
     constexpr int width = std::is_same_v<Sample, std::int16_t> ? 0 : std::is_same_v<Sample, float> ? 3 : 1;
     const int kind = description.sample_format;
@@ -92,8 +95,21 @@ inline void frames(const puretone_format& description, double frequency, std::in
         throw_if_error(length);  // a bad description's own message
     if (!matches || out.size() % description.channels != 0)
         throw std::invalid_argument("the buffer's type or size does not match the format");
-    throw_if_error(puretone_frames(&description, frequency, start,
-                                   static_cast<std::int64_t>(out.size() / description.channels), out.data()));
+    return static_cast<std::int64_t>(out.size() / description.channels);
+}
+
+template <class Sample>
+inline void frames(const puretone_format& description, double frequency, std::int64_t start, std::span<Sample> out)
+{
+    throw_if_error(puretone_frames(&description, frequency, start, frames_of(description, out), out.data()));
+}
+
+// The same for a signal (puretone_signal_frames): its tones, phases and fades.
+template <class Sample>
+inline void signal_frames(const puretone_format& description, const puretone_signal& signal, std::int64_t start,
+                          std::span<Sample> out)
+{
+    throw_if_error(puretone_signal_frames(&description, &signal, start, frames_of(description, out), out.data()));
 }
 
 // The header of a file of frame_count frames in `description`.

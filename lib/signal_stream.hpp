@@ -1,0 +1,40 @@
+// The samples of a signal (signal_format.hpp): tones summed per channel,
+// with fades, in any format, any window of frames at a time.
+//
+// Each tone's sine is estimated by the fine kernel within its bound and
+// bracketed: RN(sin t) lies in [RN(y - E), RN(y + E)] (RN is monotonic),
+// narrowed at peaks by the kernel's peak distance (exact_sine.hpp). The
+// fixed-order arithmetic is then carried out on the brackets' ends, as
+// intervals: for doubles a in [al, ah] and b in [bl, bh], a + b lies in
+// [al + bl, ah + bh] and a b between the least and the greatest of the
+// four corner products; RN of each is monotonic, so RN(a op b) lies
+// between RN of those ends, which are exactly the double operations on the
+// ends, rounded to nearest. An amplitude is a point; a gain lies in [0, 1].
+// Every step keeps the sample's true y inside its interval, and the
+// format's rounding v (exact_sine.hpp) is monotonic: where v gives one
+// sample at both ends, that is the sample. Where it does not, the frame is
+// made again from the correctly rounded sines (accurate_sine.hpp), in the
+// fixed order. So every sample is exact, and the kernel only sets the speed.
+#pragma once
+
+#include "lib/signal_format.hpp"
+#include "lib/sine_stream.hpp"
+
+#include <cstdint>
+
+namespace puretone {
+
+// Frames first .. first + count - 1 into out[0 .. count * channels - 1],
+// interleaved, for a checked shape and format, with every tone's angle
+// within the reduction's domain and first + count <= 2^31 (and <= L where
+// a length is given). `plan.first_bound`, where not 0, replaces the
+// kernel's bound, as for tones (sine_stream.hpp). False where the accurate
+// path left a sine open; the window must then not be used.
+template <class Sample>
+[[nodiscard]] bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& shape,
+                                 const tone_format& format, Sample* out, const block_plan& plan = {});
+
+// The angle of tone `tone` at frame `index`, in the order the formula fixes.
+double signal_angle(std::int64_t index, const signal_tone& tone, double rate);
+
+}  // namespace puretone
