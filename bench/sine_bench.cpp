@@ -24,6 +24,7 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <utility>
 #include <cstdint>
 #include <vector>
 
@@ -109,6 +110,37 @@ void format_path(benchmark::State& state, double frequency, std::uint32_t rate, 
 // The share of samples each format's kernel leaves to the fallbacks
 // ("fallback"), with the block path in that format: tone_block on blocks of
 // 256, mono, full scale, from 300 s into the tone on.
+// A signal of tones (frequency, ratio) summed in one channel, with fades
+// of `fade` frames at both ends of a signal that starts at frame 0: frames
+// per second against format_path's one tone.
+void signal_path(benchmark::State& state, std::vector<std::pair<double, double>> parts, std::uint32_t rate,
+                 int format_code, std::int64_t fade)
+{
+    puretone_format format = PURETONE_FORMAT_INIT;
+    format.rate = rate;
+    format.sample_format = format_code;
+    std::vector<puretone_tone> tones;
+    for (const auto& [frequency, ratio] : parts)
+        tones.push_back({frequency, ratio, 0, PURETONE_LEVEL_RATIO, 0});
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = tones.data();
+    signal.tone_count = static_cast<std::uint32_t>(tones.size());
+    constexpr std::int32_t window = 32768;
+    const std::int32_t first = fade > 0 ? 0 : 13230000;
+    signal.length = fade > 0 ? run : 0;
+    signal.fade_in = signal.fade_out = fade;
+    std::vector<std::int32_t> samples(window);
+    for (auto _ : state) {
+        for (std::int32_t i = first; i < first + run; i += window) {
+            if (puretone_signal_frames(&format, &signal, i, window, samples.data()) != PURETONE_OK)
+                state.SkipWithError("puretone_signal_frames refused a valid window");
+            benchmark::DoNotOptimize(samples.data());
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * run);
+}
+
 template <class Sample>
 void format_fallback(benchmark::State& state, double frequency, double rate, double peak, Sample)
 {
@@ -178,6 +210,12 @@ BENCHMARK_CAPTURE(format_path, s16_1000_Hz_at_48000, 1000.0, 48000, PURETONE_FOR
 BENCHMARK_CAPTURE(format_path, f32_1000_Hz_at_48000, 1000.0, 48000, PURETONE_FORMAT_F32);
 BENCHMARK_CAPTURE(format_path, s16_11025_Hz, 11025.0, 44100, PURETONE_FORMAT_S16);
 BENCHMARK_CAPTURE(format_path, f32_11025_Hz, 11025.0, 44100, PURETONE_FORMAT_F32);
+
+BENCHMARK_CAPTURE(signal_path, s16_440_Hz_plain, {{440.0, 1.0}}, 44100, PURETONE_FORMAT_S16, 0);
+BENCHMARK_CAPTURE(signal_path, s16_440_Hz_half, {{440.0, 0.5}}, 44100, PURETONE_FORMAT_S16, 0);
+BENCHMARK_CAPTURE(signal_path, s16_60_Hz_7_kHz, {{60.0, 0.8}, {7000.0, 0.2}}, 44100, PURETONE_FORMAT_S16, 0);
+BENCHMARK_CAPTURE(signal_path, f32_19_kHz_20_kHz, {{19000.0, 0.5}, {20000.0, 0.5}}, 48000, PURETONE_FORMAT_F32, 0);
+BENCHMARK_CAPTURE(signal_path, s24_1_kHz_faded, {{1000.0, 0.5}}, 48000, PURETONE_FORMAT_S24, 480);
 
 BENCHMARK_CAPTURE(format_fallback, s16_997_Hz, 997.0, 44100.0, 32767.0, std::int16_t{});
 BENCHMARK_CAPTURE(format_fallback, s24_997_Hz, 997.0, 44100.0, 8388607.0, std::int32_t{});

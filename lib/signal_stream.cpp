@@ -1,11 +1,20 @@
-// Signals, block by block: the interval pass over every frame of a block,
-// then the frames it leaves open, made again exactly. Proofs in
-// signal_stream.hpp; the kernel's in sine_kernel.hpp.
+// Signals, block by block. Channels that hold the same tones hold the same
+// samples, so each set of them (a class) is made once and copied. For each
+// class and block of frames: every tone's bracketed terms summed into the
+// class's intervals, on vectors (a copy of the loops for each instruction
+// set, as for tones); the fades' gains where a fade reaches the block; the
+// rounding test, which marks the frames it leaves open; those made again
+// exactly. Proofs in signal_stream.hpp; the kernel's in sine_kernel.hpp.
 #include "lib/signal_stream.hpp"
 
 #include "lib/accurate_sine.hpp"
 #include "lib/exact_sine.hpp"
 #include "lib/sine_kernel.hpp"
+#include "lib/vector_copies.hpp"
+
+#if PURETONE_VECTOR
+#include "lib/cpu_features.hpp"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -16,78 +25,203 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-// Frames a block: its intervals, two doubles a channel and frame, are 4 KiB
-// of stack for eight channels.
-constexpr std::int32_t signal_block = 32;
+// Frames a block: four arrays of doubles, 4 KiB, with the samples and
+// marks beside them, well inside a 16 KiB thread stack with the accurate
+// path on top.
+constexpr std::size_t signal_block = 128;
 
-struct block_intervals {
-    double low[most_channels][signal_block];
-    double high[most_channels][signal_block];
-};
-
-// The fade's angle for frame i of a fade of n frames: RN(RN(RN(i / n) *
-// 0.5) * pi), in [0, pi/2).
-double fade_angle(std::int64_t index, std::int64_t frames)
+// The angle of frame `index`, as signal_angle, with the phase's addition
+// fixed for the loop (`phased` where p != 0).
+template <bool phased>
+[[gnu::always_inline]] inline double angle_of(std::int32_t index, double frequency, double phase, double rate)
 {
-    double q = static_cast<double>(index) / static_cast<double>(frames);
+    double c = static_cast<double>(index) / rate;
+    c = c * frequency;
+    if constexpr (phased)
+        c = c + phase;
+    c = c * 2.0;
+    return c * pi;
+}
+
+// One tone's terms RN(a s), as brackets, summed into [low, high] (`add`),
+// or setting them (the class's first tone). x and sign hold the reduced
+// angles between the loops, whose chains are then short (sine_kernel.hpp).
+// RN(a s) over s in [sl, sh] runs between RN(a sl) and RN(a sh), in either
+// order by a's sign.
+template <bool fused, bool far, bool phased, bool add, class Kernel>
+[[gnu::always_inline]] inline void tone_terms(const Kernel& kernel, const signal_tone& tone, std::int32_t first, double rate, double bound,
+                                              double* __restrict low, double* __restrict high,
+                                              double* __restrict x, double* __restrict sign, std::size_t count)
+{
+    for (std::size_t j = 0; j < count; ++j)
+        x[j] = angle_of<phased>(first + static_cast<std::int32_t>(j), tone.frequency, tone.phase, rate);
+    for (std::size_t j = 0; j < count; ++j) {
+        const half_turn_angle reduced = kernel_reduction<fused, far>(x[j]);
+        x[j] = reduced.x;
+        sign[j] = reduced.sign;
+    }
+    const double a = tone.amplitude;
+    for (std::size_t j = 0; j < count; ++j) {
+        const sine_and_peak estimate = kernel_estimate<fused>(kernel, {x[j], sign[j]});
+        const sine_bracket s = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
+        const double from_low = a * s.low, from_high = a * s.high;
+        const double term_low = std::min(from_low, from_high), term_high = std::max(from_low, from_high);
+        low[j] = add ? low[j] + term_low : term_low;
+        high[j] = add ? high[j] + term_high : term_high;
+    }
+}
+
+template <bool fused, class Kernel>
+[[gnu::always_inline]] inline void tone_terms_for(const Kernel& kernel, const signal_tone& tone, std::int32_t first,
+                                                  double rate, double bound, bool add, double* low, double* high,
+                                                  double* x, double* sign, std::size_t count, bool far)
+{
+    const bool phased = tone.phase != 0;
+    const int choice = far * 4 + phased * 2 + add;
+#define PURETONE_TERMS(far_, phased_, add_) \
+    tone_terms<fused, far_, phased_, add_>(kernel, tone, first, rate, bound, low, high, x, sign, count)
+    switch (choice) {
+    case 0: return PURETONE_TERMS(false, false, false);
+    case 1: return PURETONE_TERMS(false, false, true);
+    case 2: return PURETONE_TERMS(false, true, false);
+    case 3: return PURETONE_TERMS(false, true, true);
+    case 4: return PURETONE_TERMS(true, false, false);
+    case 5: return PURETONE_TERMS(true, false, true);
+    case 6: return PURETONE_TERMS(true, true, false);
+    default: return PURETONE_TERMS(true, true, true);
+    }
+#undef PURETONE_TERMS
+}
+
+// The kernel as the caller chose it: coarse or fine.
+template <bool fused>
+[[gnu::always_inline]] inline void tone_terms_with(bool coarse, const signal_tone& tone, std::int32_t first,
+                                                   double rate, double bound, bool add, double* low, double* high,
+                                                   double* x, double* sign, std::size_t count, bool far)
+{
+    if (coarse)
+        return tone_terms_for<fused>(coarse_kernel, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    tone_terms_for<fused>(fine_kernel, tone, first, rate, bound, add, low, high, x, sign, count, far);
+}
+
+#if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
+tone_terms_avx512(bool coarse, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
+                  double* low, double* high, double* x, double* sign, std::size_t count, bool far)
+{
+    tone_terms_with<true>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+}
+
+__attribute__((target("avx2,fma"))) void tone_terms_avx2(bool coarse, const signal_tone& tone, std::int32_t first,
+                                                         double rate, double bound, bool add, double* low,
+                                                         double* high, double* x, double* sign, std::size_t count,
+                                                         bool far)
+{
+    tone_terms_with<true>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+}
+#endif
+
+// Adds one tone's terms, by the coarse kernel or the fine one, within
+// `bound` (the chosen kernel's, or a larger one).
+void add_tone_terms(bool coarse, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
+                    double* low, double* high, double* x, double* sign, std::size_t count)
+{
+    // |t| is monotonic along a block (each step of the angle is), so its
+    // ends hold the largest.
+    const std::int32_t last = first + static_cast<std::int32_t>(count - 1);
+    const bool far = std::max(std::fabs(signal_angle(first, tone, rate)), std::fabs(signal_angle(last, tone, rate)))
+                     > half_turn_domain;
+#if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
+    switch (widest_kernel_isa()) {
+    case kernel_isa::avx512_fma:
+        return tone_terms_avx512(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    case kernel_isa::avx2_fma:
+        return tone_terms_avx2(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    case kernel_isa::baseline:
+        break;
+    }
+#endif
+    tone_terms_with<fast_fma>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+}
+
+// The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
+// 0.5) * pi), in [0, pi/2).
+double fade_angle(std::int64_t position, std::int64_t frames)
+{
+    double q = static_cast<double>(position) / static_cast<double>(frames);
     q = q * 0.5;
     return q * pi;
 }
 
-// Brackets of RN(sin t) for `count` angles, each within the reduction's
-// domain; `far` where any is beyond half_turn_domain.
-template <bool far>
-void sine_brackets(const double* angles, double* low, double* high, std::size_t count, double bound)
+// Multiplies the intervals by the gains of a fade of `frames` frames, at
+// positions position(j) (below `frames`, or negative for a gain of 1):
+// u = RN(sin θ) lies in its bracket clamped to [0, 1] (θ in [0, pi/2)),
+// g = RN(u u) between the squares of its ends, and RN(g y) between the
+// least and greatest of the four corners' products. gain_low and
+// gain_high are scratch.
+template <class Position>
+void apply_fade(Position position, std::int64_t frames, double bound, double* low, double* high, double* gain_low,
+                double* gain_high, std::size_t count)
 {
-    for (std::size_t k = 0; k < count; ++k) {
-        const half_turn_angle reduced = kernel_reduction<fast_fma, far>(angles[k]);
-        const sine_and_peak estimate = kernel_estimate<fast_fma>(fine_kernel, reduced);
-        const sine_bracket bracket = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
-        low[k] = bracket.low;
-        high[k] = bracket.high;
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::int64_t at = position(j);
+        if (at < 0)
+            continue;
+        const double angle = fade_angle(at, frames);
+        const sine_and_peak u = kernel_estimate<fast_fma>(fine_kernel, kernel_reduction<fast_fma, false>(angle));
+        const double u_low = std::clamp(u.sine - bound, 0.0, 1.0), u_high = std::clamp(u.sine + bound, 0.0, 1.0);
+        gain_low[j] = u_low * u_low;
+        gain_high[j] = u_high * u_high;
+        const double a = low[j] * gain_low[j], b = low[j] * gain_high[j];
+        const double c = high[j] * gain_low[j], d = high[j] * gain_high[j];
+        low[j] = std::min(std::min(a, b), std::min(c, d));
+        high[j] = std::max(std::max(a, b), std::max(c, d));
     }
 }
 
-void brackets_of(const double* angles, double* low, double* high, std::size_t count, double bound)
+// The rounding test on a class's intervals: samples[j] from the low end,
+// marks[j] where the ends give different samples. |y| <= 1 (the sums are
+// checked), so the ends are clamped there, which keeps P times them below
+// 2^31. Intervals order -0 and +0 as one number, while f32 tells them
+// apart: an end at zero, where y might be either, leaves a float sample
+// open (`signed_zeros`; a class with no tone is +0 exactly, and stays so
+// times a gain).
+template <class Sample>
+[[gnu::always_inline]] inline std::int32_t settle_pass(const double* low, const double* high, Sample* samples,
+                                                       std::uint8_t* marks, std::size_t count, double peak,
+                                                       bool signed_zeros)
 {
-    // |t| is monotonic along a block (each step of the angle is), so its
-    // ends hold the largest.
-    if (std::max(std::fabs(angles[0]), std::fabs(angles[count - 1])) > half_turn_domain)
-        return sine_brackets<true>(angles, low, high, count, bound);
-    sine_brackets<false>(angles, low, high, count, bound);
-}
-
-// Multiplies every channel's interval at frame k by the gain's, [gl, gh]
-// within [0, 1]: the corners' least and greatest.
-void apply_gains(block_intervals& y, std::uint32_t channels, std::size_t count, const double* gain_low,
-                 const double* gain_high)
-{
-    for (std::uint32_t c = 0; c < channels; ++c)
-        for (std::size_t k = 0; k < count; ++k) {
-            const double a = y.low[c][k] * gain_low[k], b = y.low[c][k] * gain_high[k];
-            const double d = y.high[c][k] * gain_low[k], e = y.high[c][k] * gain_high[k];
-            y.low[c][k] = std::min(std::min(a, b), std::min(d, e));
-            y.high[c][k] = std::max(std::max(a, b), std::max(d, e));
+    std::int32_t open = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+        const double y_low = std::clamp(low[j], -1.0, 1.0), y_high = std::clamp(high[j], -1.0, 1.0);
+        Sample from_low, from_high;
+        if constexpr (is_float_sample<Sample>) {
+            from_low = scale_sample<float>(y_low, peak);
+            from_high = scale_sample<float>(y_high, peak);
+        } else {
+            from_low = scale_to_integer(y_low, peak);
+            from_high = scale_to_integer(y_high, peak);
         }
+        samples[j] = from_low;
+        const bool left = !same_sample(from_low, from_high) || (signed_zeros && (low[j] == 0 || high[j] == 0));
+        marks[j] = left;
+        open += left;
+    }
+    return open;
 }
 
-// The gains of a fade of `frames` frames at positions position[k] (each
-// below `frames`, or -1 for a gain of 1): u = RN(sin θ) lies in its
-// bracket, clamped to [0, 1] (θ in [0, pi/2)), and g = RN(u u) between
-// the squares of its ends.
-void fade_gains(const std::int64_t* position, std::int64_t frames, double* low, double* high, std::size_t count,
-                double bound)
+PURETONE_VECTOR_CLONES
+std::int32_t settle_signal(const double* low, const double* high, std::int32_t* samples, std::uint8_t* marks,
+                           std::size_t count, double peak)
 {
-    double angles[signal_block];  // all of them set, though only `count` are used: no warning of a false read
-    for (std::size_t k = 0; k < signal_block; ++k)
-        angles[k] = k >= count || position[k] < 0 ? pi / 2 : fade_angle(position[k], frames);
-    sine_brackets<false>(angles, low, high, count, bound);
-    for (std::size_t k = 0; k < count; ++k) {
-        const double u_low = std::clamp(low[k], 0.0, 1.0), u_high = std::clamp(high[k], 0.0, 1.0);
-        const bool outside = position[k] < 0;
-        low[k] = outside ? 1.0 : u_low * u_low;
-        high[k] = outside ? 1.0 : u_high * u_high;
-    }
+    return settle_pass(low, high, samples, marks, count, peak, false);
+}
+
+PURETONE_VECTOR_CLONES
+std::int32_t settle_signal(const double* low, const double* high, float* samples, std::uint8_t* marks,
+                           std::size_t count, double peak, bool signed_zeros)
+{
+    return settle_pass(low, high, samples, marks, count, peak, signed_zeros);
 }
 
 // RN(sin t) from the accurate path; `unsettled` where it left one open.
@@ -105,109 +239,121 @@ double exact_gain(std::int64_t position, std::int64_t frames, bool& unsettled)
     return u * u;
 }
 
-// Frame `index` made from the correctly rounded sines, in the fixed order.
+// A channel class: the tones its channels hold (a mask over the tones) and
+// the channels.
+struct channel_class {
+    std::uint32_t tones;
+    std::uint32_t channels;
+};
+
+// The class's sample at frame `index`, from the correctly rounded sines, in
+// the fixed order.
 template <class Sample>
-void exact_frame(std::int64_t index, const signal_shape& shape, const tone_format& format, Sample* frame,
-                 bool& unsettled)
+Sample exact_sample(std::int64_t index, const signal_shape& shape, const tone_format& format,
+                    const channel_class& group, bool& unsettled)
 {
-    double sines[most_tones];
-    for (std::uint32_t k = 0; k < shape.tone_count; ++k)
-        sines[k] = exact_sine_of(signal_angle(index, shape.tones[k], format.rate), unsettled);
-    const bool fading_in = index < shape.fade_in;
-    const std::int64_t from_end = shape.length - 1 - index;
-    const bool fading_out = shape.fade_out > 0 && from_end < shape.fade_out;
-    const double gain_in = fading_in ? exact_gain(index, shape.fade_in, unsettled) : 1.0;
-    const double gain_out = fading_out ? exact_gain(from_end, shape.fade_out, unsettled) : 1.0;
-    for (std::uint32_t c = 0; c < format.channels; ++c) {
-        double y = 0.0;
-        bool started = false;
-        for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
-            if ((shape.tones[k].channels >> c & 1) == 0)
-                continue;
-            const double term = shape.tones[k].amplitude * sines[k];
-            y = started ? y + term : term;
-            started = true;
-        }
-        if (fading_in)
-            y = gain_in * y;
-        if (fading_out)
-            y = gain_out * y;
-        frame[c] = scale_sample<Sample>(y, format.peak);
+    double y = 0.0;
+    bool started = false;
+    for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
+        if ((group.tones >> k & 1) == 0)
+            continue;
+        const double sine = exact_sine_of(signal_angle(index, shape.tones[k], format.rate), unsettled);
+        const double term = shape.tones[k].amplitude * sine;
+        y = started ? y + term : term;
+        started = true;
     }
+    if (index < shape.fade_in)
+        y = exact_gain(index, shape.fade_in, unsettled) * y;
+    if (shape.fade_out > 0 && shape.length - 1 - index < shape.fade_out)
+        y = exact_gain(shape.length - 1 - index, shape.fade_out, unsettled) * y;
+    return scale_sample<Sample>(y, format.peak);
 }
 
-template <class Sample>
-void signal_block_frames(std::int64_t first, std::size_t count, const signal_shape& shape,
-                         const tone_format& format, Sample* out, double bound, bool& unsettled)
+// The classes of a signal's channels, in the order of their first channel.
+std::uint32_t channel_classes(const signal_shape& shape, const tone_format& format, channel_class* classes)
 {
-    block_intervals y;
-    bool started[most_channels] = {};
-    double angles[signal_block], low[signal_block], high[signal_block];
+    std::uint32_t count = 0;
+    for (std::uint32_t c = 0; c < format.channels; ++c) {
+        std::uint32_t tones = 0;
+        for (std::uint32_t k = 0; k < shape.tone_count; ++k)
+            tones |= (shape.tones[k].channels >> c & 1) << k;
+        std::uint32_t m = 0;
+        while (m < count && classes[m].tones != tones)
+            ++m;
+        if (m == count)
+            classes[count++] = {tones, 0};
+        classes[m].channels |= std::uint32_t{1} << c;
+    }
+    return count;
+}
+
+struct block_arrays {
+    alignas(64) double low[signal_block];
+    alignas(64) double high[signal_block];
+    alignas(64) double x[signal_block];
+    alignas(64) double sign[signal_block];
+    alignas(64) std::int32_t integers[signal_block];  // or floats, by bits
+    alignas(64) std::uint8_t marks[signal_block + 8];  // a last word past a whole block's, cleared
+};
+
+// One class's frames first .. first + count - 1 (count <= signal_block)
+// into its channels of `out`.
+template <class Sample>
+void class_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
+                 const channel_class& group, bool coarse, double bound, block_arrays& work, Sample* out,
+                 bool& unsettled)
+{
+    bool started = false;
     for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
-        const signal_tone& tone = shape.tones[k];
+        if ((group.tones >> k & 1) == 0)
+            continue;
+        add_tone_terms(coarse, shape.tones[k], first, format.rate, bound, started, work.low, work.high, work.x,
+                       work.sign, count);
+        started = true;
+    }
+    if (!started)
+        std::fill_n(work.low, count, 0.0), std::fill_n(work.high, count, 0.0);
+    // Fades, only in the blocks they reach.
+    const std::int64_t last = std::int64_t{first} + static_cast<std::int64_t>(count) - 1;
+    if (first < shape.fade_in)
+        apply_fade([&](std::size_t j) { const std::int64_t i = first + static_cast<std::int64_t>(j);
+                                        return i < shape.fade_in ? i : -1; },
+                   shape.fade_in, bound, work.low, work.high, work.x, work.sign, count);
+    if (shape.fade_out > 0 && shape.length - 1 - last < shape.fade_out)
+        apply_fade([&](std::size_t j) { const std::int64_t from_end = shape.length - 1 - first - static_cast<std::int64_t>(j);
+                                        return from_end < shape.fade_out ? from_end : -1; },
+                   shape.fade_out, bound, work.low, work.high, work.x, work.sign, count);
+    std::fill_n(work.marks + (count & ~std::size_t{7}), 8, std::uint8_t{0});  // whole words for for_each_marked
+    Sample* samples = reinterpret_cast<Sample*>(work.integers);
+    std::int32_t open;
+    if constexpr (is_float_sample<Sample>)
+        open = settle_signal(work.low, work.high, samples, work.marks, count, format.peak, started);
+    else
+        open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
+    if (open > 0)
+        for_each_marked(work.marks, count, [&](std::size_t j) {
+            const Sample sample = exact_sample<Sample>(first + static_cast<std::int64_t>(j), shape, format, group,
+                                                       unsettled);
+            if constexpr (is_float_sample<Sample>)
+                samples[j] = sample;
+            else
+                work.integers[j] = sample;
+        });
+    const auto sample_at = [&](std::size_t j) {
+        if constexpr (is_float_sample<Sample>)
+            return samples[j];
+        else
+            return static_cast<Sample>(work.integers[j]);
+    };
+    if (format.channels == 1) {  // contiguous: a loop on vectors
         for (std::size_t j = 0; j < count; ++j)
-            angles[j] = signal_angle(first + static_cast<std::int64_t>(j), tone, format.rate);
-        brackets_of(angles, low, high, count, bound);
-        // RN(a s) for s in [low, high], a a point: the ends' products, in
-        // order for a >= 0, swapped for a < 0.
-        const double a = tone.amplitude;
-        for (std::size_t j = 0; j < count; ++j) {
-            const double from_low = a * low[j], from_high = a * high[j];
-            low[j] = a < 0 ? from_high : from_low;
-            high[j] = a < 0 ? from_low : from_high;
-        }
-        for (std::uint32_t c = 0; c < format.channels; ++c) {
-            if ((tone.channels >> c & 1) == 0)
-                continue;
-            for (std::size_t j = 0; j < count; ++j) {
-                y.low[c][j] = started[c] ? y.low[c][j] + low[j] : low[j];
-                y.high[c][j] = started[c] ? y.high[c][j] + high[j] : high[j];
-            }
-            started[c] = true;
-        }
+            out[j] = sample_at(j);
+        return;
     }
     for (std::uint32_t c = 0; c < format.channels; ++c)
-        if (!started[c])
-            std::fill_n(y.low[c], count, 0.0), std::fill_n(y.high[c], count, 0.0);
-    // Fades, only in the blocks they reach.
-    const std::int64_t last = first + static_cast<std::int64_t>(count) - 1;
-    std::int64_t position[signal_block];
-    if (first < shape.fade_in) {
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::int64_t index = first + static_cast<std::int64_t>(j);
-            position[j] = index < shape.fade_in ? index : -1;
-        }
-        fade_gains(position, shape.fade_in, low, high, count, bound);
-        apply_gains(y, format.channels, count, low, high);
-    }
-    if (shape.fade_out > 0 && shape.length - 1 - last < shape.fade_out) {
-        for (std::size_t j = 0; j < count; ++j) {
-            const std::int64_t from_end = shape.length - 1 - (first + static_cast<std::int64_t>(j));
-            position[j] = from_end < shape.fade_out ? from_end : -1;
-        }
-        fade_gains(position, shape.fade_out, low, high, count, bound);
-        apply_gains(y, format.channels, count, low, high);
-    }
-    // The samples: settled where both ends agree. |y| <= 1 (the sums are
-    // checked), so the ends are clamped there, which keeps P times them
-    // below 2^31 for the integer formats. Intervals order -0 and +0 as one
-    // number, while f32 files tell them apart: an end at zero, where y
-    // might be either, leaves a float sample open (a channel with no tone
-    // is +0 exactly, and times a gain stays so).
-    for (std::size_t j = 0; j < count; ++j) {
-        Sample* frame = out + j * format.channels;
-        bool open = false;
-        for (std::uint32_t c = 0; c < format.channels; ++c) {
-            const double y_low = y.low[c][j], y_high = y.high[c][j];
-            const Sample from_low = scale_sample<Sample>(std::clamp(y_low, -1.0, 1.0), format.peak);
-            const Sample from_high = scale_sample<Sample>(std::clamp(y_high, -1.0, 1.0), format.peak);
-            frame[c] = from_low;
-            const bool zero_end = is_float_sample<Sample> && started[c] && (y_low == 0 || y_high == 0);
-            open = open || zero_end || !same_sample(from_low, from_high);
-        }
-        if (open)
-            exact_frame(first + static_cast<std::int64_t>(j), shape, format, frame, unsettled);
-    }
+        if (group.channels >> c & 1)
+            for (std::size_t j = 0; j < count; ++j)
+                out[j * format.channels + c] = sample_at(j);
 }
 
 }  // namespace
@@ -226,11 +372,21 @@ template <class Sample>
 bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& shape, const tone_format& format,
                    Sample* out, const block_plan& plan)
 {
-    const double bound = plan.first_bound != 0 ? plan.first_bound : fine_kernel.total_bound;
+    // Integer samples below 2^16 (s16, and deep levels) take the coarse
+    // kernel: its bound, 2^-35.7, leaves about one frame in 2^18 to the
+    // exact path there. Larger ones, and f32, take the fine kernel.
+    const bool coarse = !is_float_sample<Sample> && format.peak < 0x1p16;
+    const double kernel_bound = coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
+    const double bound = plan.first_bound != 0 ? plan.first_bound : kernel_bound;
+    channel_class classes[most_channels];
+    const std::uint32_t class_count = channel_classes(shape, format, classes);
+    block_arrays work;
     bool unsettled = false;
-    for (std::int64_t done = 0; done < count; done += signal_block) {
+    for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(signal_block)) {
         const auto size = static_cast<std::size_t>(std::min<std::int64_t>(signal_block, count - done));
-        signal_block_frames(first + done, size, shape, format, out + done * format.channels, bound, unsettled);
+        for (std::uint32_t m = 0; m < class_count; ++m)
+            class_block(static_cast<std::int32_t>(first + done), size, shape, format, classes[m], coarse, bound, work,
+                        out + done * format.channels, unsettled);
     }
     return !unsettled;
 }
