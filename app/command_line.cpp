@@ -4,6 +4,7 @@
 // reduction's domain. Nothing is opened before this has passed.
 #include "command_line.hpp"
 
+#include "option_values.hpp"
 #include "printable.hpp"
 
 #include <puretone/puretone.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 namespace puretone {
 namespace {
@@ -69,29 +72,16 @@ std::optional<std::int64_t> strict_integer(const char* text, std::int64_t low, s
     return value;
 }
 
-// A decimal number as strtod reads it in the C locale, the whole text, with
-// `suffix` after it; nothing else.
-std::optional<double> number_with_suffix(std::string_view text, std::string_view suffix)
-{
-    if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
-        return std::nullopt;
-    const std::string digits(text.substr(0, text.size() - suffix.size()));
-    const char first = digits[0];
-    if (!(first == '-' || first == '+' || first == '.' || (first >= '0' && first <= '9')))
-        return std::nullopt;  // no white space, no "inf" or "nan"
-    char* end = nullptr;
-    const double value = std::strtod(digits.c_str(), &end);
-    if (end != digits.c_str() + digits.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 // The options that take a value: long name, short form (or none).
 struct option_name {
     const char* name;
     const char* short_form;
 };
-constexpr option_name value_options[] = {{"rate", "-r"}, {"format", nullptr}, {"level", nullptr}, {"channels", "-c"}};
+constexpr option_name value_options[] = {
+    {"rate", "-r"}, {"format", nullptr}, {"level", nullptr}, {"channels", "-c"}, {"tone", nullptr},
+    {"phase", nullptr}, {"length", nullptr}, {"frames", nullptr}, {"fade", nullptr}, {"fade-in", nullptr},
+    {"fade-out", nullptr},
+};
 
 // Which value option `argument` is, and where its value is: "--rate=HZ"
 // and "-rHZ" carry it (value points into the argument), "--rate" and "-r"
@@ -147,37 +137,69 @@ int print_usage(int argc, char** argv)
 std::optional<int> answer_flag(int argc, char** argv)
 {
     // The first of --help, -h and --version among the options, skipping
-    // the values of the options that take one.
+    // the values of the options that take one; none where an option is
+    // unknown. Then, unless "--" ended the options, the words after the
+    // file.
     std::string_view flag;
-    for (int k = 1; k < argc && flag.empty() && is_option(argv[k]); ++k) {
+    int k = 1;
+    bool ended = false;
+    for (; k < argc && is_option(argv[k]); ++k) {
         const std::string_view argument = argv[k];
-        if (argument == "--")
+        if (argument == "--") {
+            ended = true;
+            ++k;
             break;
+        }
+        if (argument == "--help" || argument == "-h" || argument == "--version") {
+            if (flag.empty())
+                flag = argument;
+        } else if (const auto option = match_value_option(argv[k])) {
+            if (option->value == nullptr)
+                ++k;
+        } else {
+            return std::nullopt;  // unknown: refused, wherever a flag stands
+        }
+    }
+    for (int later = k + 1; !ended && flag.empty() && later < argc; ++later) {
+        const std::string_view argument = argv[later];
         if (argument == "--help" || argument == "-h" || argument == "--version")
             flag = argument;
-        else if (const auto option = match_value_option(argv[k]); option && option->value == nullptr)
-            ++k;
     }
     if (flag == "--version") {
         std::printf("puretone %s\n", puretone_version());
     } else if (flag == "--help" || flag == "-h") {
         show_usage(argc, argv);
-        std::printf("       %s [options] [--] <wav file> [<frequency> [sec]]\n"
-                    "Writes a WAV file holding an exact sine tone; by default mono, 16-bit, 44100 Hz, full scale.\n"
-                    "  <wav file>   the file to write or replace; - for standard output\n"
-                    "  <frequency>  whole hertz (default 440); negative inverts, 0 is silence\n"
-                    "  sec          whole seconds, 0 to 48695 at the defaults (default 10)\n"
-                    "Options, before the file (-- ends them):\n"
-                    "  -r, --rate HZ        frames per second, 1 to 768000 (default 44100)\n"
-                    "      --format F       s16, s24, s32 or f32 (default s16)\n"
-                    "      --level L        full, a ratio from 0 to 1, or dBFS such as -18dB (default full)\n"
-                    "  -c, --channels N     1 to 8, each the same tone (default 1)\n"
-                    "Frame i: t = ((i / rate) * frequency * 2) * pi in double, s = RN(sin t) correctly\n"
-                    "rounded; s16/s24/s32 write trunc(RN(P * s)), P the level's peak (32767, 8388607 or\n"
-                    "2147483647 at full); f32 writes RN32(RN(P * s)), P = 1 at full.\n"
-                    "Exit status: 0 written, 1 the output could not be written, 2 an invalid argument.\n"
-                    "More in: man puretone\n",
-                    printable(argc > 0 ? argv[0] : "puretone").c_str());
+        std::printf(
+            "       %s [options] [--] <wav file> [<frequency> [sec]]\n"
+            "Writes a WAV file holding exact sine tones; by default 440 Hz, mono, 16-bit, 44100 Hz, full scale.\n"
+            "  <wav file>   the file to write or replace; - for standard output\n"
+            "  <frequency>  whole hertz (default 440); negative inverts, 0 is silence\n"
+            "  sec          whole seconds, 0 to 48695 at the defaults (default 10)\n"
+            "Options, before the file (-- ends them):\n"
+            "  -r, --rate HZ        frames per second, 1 to 768000 (default 44100)\n"
+            "      --format F       s16, s24, s32 or f32 (default s16)\n"
+            "      --level L        full, a ratio from 0 to 1, or dBFS such as -18dB (default full)\n"
+            "  -c, --channels N     1 to 8 (default 1)\n"
+            "      --tone [CH=]FREQ[:LEVEL[:PHASE]]\n"
+            "                       a tone, repeatable, in place of <frequency>: decimal hertz; a level\n"
+            "                       relative to --level (a ratio from -1 to 1, negative inverts, or dB);\n"
+            "                       a phase in degrees; channels such as 2, 1,3 or 1-6 (default all)\n"
+            "      --phase DEG      the start phase of <frequency>'s tone\n"
+            "      --length D       the whole signal: 2.5, 2.5s or 250ms, in place of sec\n"
+            "      --frames N       the whole signal in frames, in place of sec\n"
+            "      --fade D         raised-cosine fades at both ends; --fade-in D, --fade-out D each\n"
+            "Tone k in a channel: c = (i / rate) * f_k, c = c + p_k (p_k = RN(DEG / 360), where not 0),\n"
+            "t_k = (c * 2) * pi, s_k = RN(sin t_k) correctly rounded, all in double; y = RN(a_1 * s_1),\n"
+            "then y = RN(y + RN(a_k * s_k)) in the order given. A fade of N frames multiplies y by\n"
+            "g = RN(u * u), u = RN(sin(RN(RN(RN(i / N) * 0.5) * pi))), counted from the end for a fade-out.\n"
+            "s16/s24/s32 write trunc(RN(P * y)), P the level's peak (32767, 8388607 or 2147483647 at\n"
+            "full); f32 writes RN32(RN(P * y)), P = 1 at full. Each channel's levels sum to at most 1.\n"
+            "Examples: --tone 60:0.8 --tone 7000:0.2 (SMPTE), --tone 19000:0.5 --tone 20000:0.5 (CCIF),\n"
+            "-c 2 --tone 1=1000 --tone 2=500 (channels), -c 2 --tone 1=1000 --tone 2=1000:1:180 (polarity),\n"
+            "--length 250ms --fade 5ms out.wav 1000 (a faded burst).\n"
+            "Exit status: 0 written, 1 the output could not be written, 2 an invalid argument.\n"
+            "More in: man puretone\n",
+            printable(argc > 0 ? argv[0] : "puretone").c_str());
     } else {
         return std::nullopt;
     }
@@ -213,21 +235,13 @@ bool read_option_value(const char* name, const char* value, puretone_format& for
             }
         return false;
     }
-    // The level. The library checks the range of each kind.
-    puretone_format trial = format;
-    if (text == "full") {
-        trial.level_kind = PURETONE_LEVEL_FULL;
-        trial.level = 0.0;
-    } else if (const auto decibels = number_with_suffix(text, "dBFS") ? number_with_suffix(text, "dBFS")
-                                                                         : number_with_suffix(text, "dB")) {
-        trial.level_kind = PURETONE_LEVEL_DBFS;
-        trial.level = *decibels;
-    } else if (const auto ratio = number_with_suffix(text, "")) {
-        trial.level_kind = PURETONE_LEVEL_RATIO;
-        trial.level = *ratio;
-    } else {
+    // The level. The library checks the range of each kind; -0 is +0.
+    const auto level = level_of(text);
+    if (!level)
         return false;
-    }
+    puretone_format trial = format;
+    trial.level_kind = level->kind;
+    trial.level = level->value == 0 ? 0.0 : level->value;
     if (puretone_header_length(&trial) == PURETONE_ERROR_LEVEL)
         return false;
     format = trial;
@@ -250,15 +264,163 @@ const char* option_range(std::string_view name)
 
 }  // namespace
 
+puretone_signal signal_of(const tone_request& request)
+{
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = request.tones.data();
+    signal.tone_count = static_cast<std::uint32_t>(request.tones.size());
+    signal.length = request.frames;
+    signal.fade_in = request.fade_in;
+    signal.fade_out = request.fade_out;
+    return signal;
+}
+
+namespace {
+
+// The options read in a first pass, whose meaning waits on the others: a
+// duration on the rate, a tone's channels on --channels.
+struct signal_options {
+    std::vector<puretone_tone> tones;
+    const char* tone_text[PURETONE_TONES_MAX] = {};
+    std::optional<double> phase;          // cycles
+    const char* phase_text = nullptr;
+    const char* length = nullptr;         // --length's text
+    const char* frames = nullptr;         // --frames's text
+    const char* fade_in = nullptr;
+    const char* fade_out = nullptr;
+};
+
+bool refuse(const char* message)
+{
+    std::fprintf(stderr, "puretone: %s\n", message);
+    return false;
+}
+
+bool bad_value(const char* name, const char* value, const char* range)
+{
+    std::fprintf(stderr, "puretone: %s '%s' is not valid (%s)\n", name, printable(value).c_str(), range);
+    return false;
+}
+
+// Reads one of the signal's options into `options`.
+bool read_signal_option(std::string_view name, const char* value, signal_options& options)
+{
+    if (name == "tone") {
+        const auto tone = tone_of(value);
+        if (!tone)
+            return bad_value("tone", value, "[CHANNELS=]FREQ[:LEVEL[:PHASE]], such as 2=1000:-6dB:90");
+        if (options.tones.size() == PURETONE_TONES_MAX)
+            return refuse("at most 16 tones");
+        options.tone_text[options.tones.size()] = value;
+        options.tones.push_back(*tone);
+        return true;
+    }
+    if (name == "phase") {
+        const auto degrees = decimal_number(value);
+        if (!degrees)
+            return bad_value("phase", value, "decimal degrees, such as 90");
+        options.phase = *degrees / 360.0;
+        options.phase_text = value;
+        return true;
+    }
+    const char** slot = name == "length"   ? &options.length
+                        : name == "frames" ? &options.frames
+                        : name == "fade"   ? &options.fade_in
+                        : name == "fade-in" ? &options.fade_in
+                                            : &options.fade_out;
+    *slot = value;
+    if (name == "fade")
+        options.fade_out = value;
+    return true;
+}
+
+// A duration option in frames, at most `longest`.
+bool read_duration(const char* name, const char* text, std::uint32_t rate, std::int64_t longest, std::int64_t& frames)
+{
+    const auto value = duration_frames(text, rate);
+    if (!value || *value > longest) {
+        const std::string range = "a duration such as 2.5, 2.5s or 250ms, at most " + std::to_string(longest)
+                                  + " frames at " + std::to_string(rate) + " Hz";
+        return bad_value(name, text, range.c_str());
+    }
+    frames = *value;
+    return true;
+}
+
+// The amplitude a tone's level gives, for a message only (the library
+// decides, exactly).
+double shown_amplitude(const puretone_tone& tone)
+{
+    if (tone.level_kind == PURETONE_LEVEL_FULL)
+        return 1.0;
+    if (tone.level_kind == PURETONE_LEVEL_DBFS)
+        return std::pow(10.0, tone.level / 20.0);
+    return std::fabs(tone.level);
+}
+
+// Why the library refused the signal, in the options' words.
+void explain_signal_refusal(int code, const tone_request& request, const signal_options& options)
+{
+    const std::uint32_t channels = request.format.channels;
+    if (code == PURETONE_ERROR_SUM) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            double sum = 0;
+            for (const puretone_tone& tone : request.tones)
+                if (tone.channels == 0 || (tone.channels >> c & 1))
+                    sum = sum + shown_amplitude(tone);
+            if (sum > 1) {
+                char shown[32];
+                std::snprintf(shown, sizeof shown, "%.6g", sum);
+                if (std::string_view(shown) == "1")
+                    std::snprintf(shown, sizeof shown, "%.17g", sum);
+                std::fprintf(stderr, "puretone: channel %u's tone levels sum to %s; at most 1, so that no sample clips\n",
+                             c + 1, shown);
+                return;
+            }
+        }
+    }
+    // The first tone the library refuses alone: its frequency, level, phase
+    // or channels.
+    for (std::size_t k = 0; k < request.tones.size(); ++k) {
+        puretone_signal alone = PURETONE_SIGNAL_INIT;
+        alone.tones = &request.tones[k];
+        alone.tone_count = 1;
+        const int own = puretone_signal_frames(&request.format, &alone, 0, 0, nullptr);
+        if (own == PURETONE_OK || own == PURETONE_ERROR_ANGLE)
+            continue;
+        const char* text = options.tone_text[k];
+        if (text == nullptr) {  // the positional tone: only --phase can be wrong
+            std::fprintf(stderr, "puretone: phase '%s' is out of range (at most 2^31 turns)\n",
+                         printable(options.phase_text != nullptr ? options.phase_text : "0").c_str());
+        } else if (own == PURETONE_ERROR_TONE && (request.tones[k].channels >> channels) != 0) {
+            std::fprintf(stderr, "puretone: tone '%s' names a channel beyond --channels %u\n", printable(text).c_str(),
+                         channels);
+        } else {
+            std::fprintf(stderr, "puretone: tone '%s' is out of range (%s)\n", printable(text).c_str(),
+                         puretone_strerror(own));
+        }
+        return;
+    }
+    std::fprintf(stderr, "puretone: %s\n", puretone_strerror(code));
+}
+
+}  // namespace
+
 std::optional<tone_request> read_command_line(int argc, char** argv)
 {
-    tone_request request{nullptr, 440.0, 10, PURETONE_FORMAT_INIT};
+    tone_request request{nullptr, PURETONE_FORMAT_INIT, {}, 0, 0, 0};
+    signal_options options;
     int k = 1;
+    bool ended = false;
     for (; k < argc && is_option(argv[k]); ++k) {
         if (std::string_view(argv[k]) == "--") {
             ++k;
+            ended = true;
             break;
         }
+        const std::string_view flag = argv[k];
+        if (flag == "--help" || flag == "-h" || flag == "--version")
+            continue;  // answered before, where every option was known
         const auto option = match_value_option(argv[k]);
         if (!option) {
             std::fprintf(stderr, "puretone: unknown option '%s' (a file named so: ./%s or -- %s)\n",
@@ -273,9 +435,13 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
             }
             value = argv[++k];
         }
-        if (!read_option_value(option->name, value, request.format)) {
-            std::fprintf(stderr, "puretone: %s '%s' is not valid (%s)\n", option->name, printable(value).c_str(),
-                         option_range(option->name));
+        const std::string_view name = option->name;
+        if (name == "rate" || name == "format" || name == "level" || name == "channels") {
+            if (!read_option_value(option->name, value, request.format)) {
+                bad_value(option->name, value, option_range(option->name));
+                return std::nullopt;
+            }
+        } else if (!read_signal_option(name, value, options)) {
             return std::nullopt;
         }
     }
@@ -288,38 +454,87 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
     // would otherwise be read as a number, as atoi reads one ("--rate" as
     // 0 Hz, its value as the duration): a silent, wrong tone. A negative
     // frequency is no option: "-440" matches none. Other words stay
-    // numbers, as they always were ("--help" there is 0 Hz).
-    for (int later = k + 1; later < argc; ++later) {
+    // numbers, as they always were. After "--" nothing is an option.
+    for (int later = k + 1; !ended && later < argc; ++later) {
         if (match_value_option(argv[later])) {
             std::fprintf(stderr, "puretone: '%s' comes after the file; options go before it\n",
                          printable(argv[later]).c_str());
             return std::nullopt;
         }
     }
-    const int numbers = argc - k - 1;
-    if (numbers >= 1) {
-        const auto frequency = leading_integer(argv[k + 1]);
-        if (!frequency) {
-            complain("frequency", argv[k + 1], "-2147483648 to 2147483647 Hz");
-            return std::nullopt;
-        }
-        request.frequency = *frequency;
+    const int numbers = std::min(argc - k - 1, 2);
+    if (numbers >= 1 && !options.tones.empty()) {
+        refuse("a frequency after the file and --tone cannot both be given: put every tone in a --tone");
+        return std::nullopt;
     }
-    const std::int32_t longest = longest_seconds_of(request.format);
+    if (options.phase && !options.tones.empty()) {
+        refuse("--phase sets the phase of the frequency after the file; give each --tone its own phase");
+        return std::nullopt;
+    }
+    if (options.length != nullptr && options.frames != nullptr) {
+        refuse("--length and --frames cannot both be given");
+        return std::nullopt;
+    }
+    if (numbers >= 2 && (options.length != nullptr || options.frames != nullptr)) {
+        refuse("a duration after the file cannot be given with --length or --frames");
+        return std::nullopt;
+    }
+    if (options.tones.empty()) {
+        double frequency = 440.0;
+        if (numbers >= 1) {
+            const auto whole = leading_integer(argv[k + 1]);
+            if (!whole) {
+                complain("frequency", argv[k + 1], "-2147483648 to 2147483647 Hz");
+                return std::nullopt;
+            }
+            frequency = *whole;
+        }
+        options.tones.push_back({frequency, 0, options.phase.value_or(0.0), PURETONE_LEVEL_FULL, 0});
+    }
+    request.tones = options.tones;
+    const std::int64_t longest = puretone_longest_frames(&request.format);
+    const std::uint32_t rate = request.format.rate;
+    std::int64_t frames = std::int64_t{10} * rate;  // 10 s fits every format: the widest holds 174 s
     if (numbers >= 2) {
+        const std::int32_t longest_whole = longest_seconds_of(request.format);
         const auto seconds = leading_integer(argv[k + 2]);
-        if (!seconds || *seconds < 0 || *seconds > longest) {
-            const std::string range = "0 to " + std::to_string(longest) + " seconds";
+        if (!seconds || *seconds < 0 || *seconds > longest_whole) {
+            const std::string range = "0 to " + std::to_string(longest_whole) + " seconds";
             complain("duration", argv[k + 2], range.c_str());
             return std::nullopt;
         }
-        request.seconds = *seconds;
-    }  // the default 10 s fits every format: the widest, 8 channels of 32 bits at 768000 Hz, holds 174 s
-    // The last frame's angle is the largest: within the exact domain, or
-    // refused. A NULL buffer has the library check the request alone.
-    const std::int64_t frames = std::int64_t{request.seconds} * request.format.rate;
-    if (frames > 0 && puretone_frames(&request.format, request.frequency, frames - 1, 1, nullptr) == PURETONE_ERROR_ANGLE) {
-        std::fprintf(stderr, "puretone: %s\n", puretone_strerror(PURETONE_ERROR_ANGLE));
+        frames = std::int64_t{*seconds} * rate;
+    } else if (options.frames != nullptr) {
+        const auto count = strict_integer(options.frames, 0, longest);
+        if (!count) {
+            const std::string range = "0 to " + std::to_string(longest) + " frames";
+            bad_value("frames", options.frames, range.c_str());
+            return std::nullopt;
+        }
+        frames = *count;
+    } else if (options.length != nullptr && !read_duration("length", options.length, rate, longest, frames)) {
+        return std::nullopt;
+    }
+    request.frames = static_cast<std::int32_t>(frames);
+    for (const auto& [name, text, fade] : {std::tuple{"fade-in", options.fade_in, &request.fade_in},
+                                           std::tuple{"fade-out", options.fade_out, &request.fade_out}}) {
+        if (text == nullptr)
+            continue;
+        if (!read_duration(name, text, rate, longest, *fade))
+            return std::nullopt;
+        if (*fade > frames) {
+            std::fprintf(stderr, "puretone: %s '%s' is %lld frames, longer than the signal's %lld\n", name,
+                         printable(text).c_str(), static_cast<long long>(*fade), static_cast<long long>(frames));
+            return std::nullopt;
+        }
+    }
+    // The library checks the rest: every tone's frequency, level, phase and
+    // channels, the sums, and every angle, within the exact domain (a NULL
+    // buffer has it check the request alone).
+    const puretone_signal signal = signal_of(request);
+    const int code = puretone_signal_frames(&request.format, &signal, 0, frames, nullptr);
+    if (code != PURETONE_OK && code != PURETONE_ERROR_NULL) {
+        explain_signal_refusal(code, request, options);
         return std::nullopt;
     }
     // A level whose peak the library could not settle (none is known).

@@ -1,8 +1,9 @@
 // puretone [options] <wav file> [<frequency> [sec]]
 //
-// Writes a WAV file holding a sine tone at phase zero: by default mono,
-// 16-bit, 44100 Hz, full scale; --rate, --format, --level and --channels
-// choose others. Exit status: 0 on success and for the usage line, 1 when the
+// Writes a WAV file holding a sine tone: by default 440 Hz at phase zero,
+// mono, 16-bit, 44100 Hz, full scale; --rate, --format, --level and
+// --channels choose others, --tone, --phase, --length, --frames and the
+// fades make other signals. Exit status: 0 on success and for the usage line, 1 when the
 // output cannot be opened or written, 2 for an argument out of range or a
 // PURETONE_THREADS that is not a thread count.
 #include "app/command_line.hpp"
@@ -23,10 +24,9 @@ int main(int argc, char** argv)
     const auto threads = puretone::read_thread_setting();
     if (!threads)
         return 2;
-    // Frames: at most puretone_longest_frames, below 2^31, as the duration
+    // Frames: at most puretone_longest_frames, below 2^31, as the length
     // was checked.
-    const auto frames = static_cast<std::int32_t>(std::int64_t{request->seconds} * request->format.rate);
-    const puretone::tone_plan tone{request->frequency, frames, *threads, request->format};
+    const puretone::tone_plan tone{puretone::signal_of(*request), request->frames, *threads, request->format};
     if (!puretone::write_tone_file(request->path, tone))
         return 1;
     return 0;

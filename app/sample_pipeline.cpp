@@ -55,7 +55,7 @@ constexpr std::size_t slots_per_thread = 4;
 constexpr std::size_t most_ring_bytes = std::size_t{4} << 20;
 constexpr std::size_t huge_page = std::size_t{2} << 20;  // x86-64's and AArch64's (4 KiB base pages)
 
-// A frame in memory, as puretone_frames writes it, and in the file, for a
+// A frame in memory, as puretone_signal_frames writes it, and in the file, for a
 // format the command line checked (so the counts are positive).
 std::size_t memory_frame_bytes(const puretone_format& format)
 {
@@ -115,11 +115,11 @@ void pack_24(unsigned char* bytes, std::size_t count)
 // Frames [first, first + count) into `bytes`, then turned into the file's
 // bytes in place: each sample low byte first, s24 packed from 4 bytes into
 // 3. The size in the file.
-std::size_t make_chunk(const puretone_format& format, double frequency, std::int64_t first, unsigned char* bytes,
+std::size_t make_chunk(const puretone_format& format, const puretone_signal& signal, std::int64_t first, unsigned char* bytes,
                        std::size_t count, int& error)
 {
-    if (puretone_frames(&format, frequency, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
-        // A format and frequency the command line checked, N <= 2^31: only
+    if (puretone_signal_frames(&format, &signal, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
+        // A format and signal the command line checked, N <= 2^31: only
         // PURETONE_ERROR_UNSETTLED is left, which no known tone reaches.
         // EDOM, which no file operation gives, carries it to the message.
         error = EDOM;
@@ -142,16 +142,16 @@ std::size_t make_chunk(const puretone_format& format, double frequency, std::int
     return count * file_frame_bytes(format);
 }
 
-int make_serially(const puretone_format& format, double frequency, std::int32_t frame_count,
+int make_serially(const puretone_format& format, const puretone_signal& signal, std::int32_t frame_count,
                   chunk_consumer consume, void* context)
 {
-    // 32-bit aligned for the samples puretone_frames writes into it.
+    // 32-bit aligned for the samples puretone_signal_frames writes into it.
     alignas(4) static unsigned char bytes[serial_chunk_bytes];
     const std::int64_t chunk_frames = static_cast<std::int64_t>(serial_chunk_bytes / memory_frame_bytes(format));
     for (std::int64_t first = 0; first < frame_count; first += chunk_frames) {
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(chunk_frames, frame_count - first));
         int error = 0;
-        const std::size_t size = make_chunk(format, frequency, first, bytes, count, error);
+        const std::size_t size = make_chunk(format, signal, first, bytes, count, error);
         if (error != 0)
             return error;
         if (const int failure = consume(context, bytes, size))
@@ -162,7 +162,7 @@ int make_serially(const puretone_format& format, double frequency, std::int32_t 
 
 struct pipeline {
     puretone_format format;
-    double frequency;
+    const puretone_signal* signal;
     std::int32_t sample_count;           // frames
     std::size_t chunk_samples;           // frames a chunk
     std::size_t slot_bytes;              // chunk_samples frames in memory
@@ -198,7 +198,7 @@ struct pipeline {
         const std::int64_t chunk = next_chunk++;
         held.unlock();
         int failure = 0;
-        const std::size_t size = make_chunk(format, frequency, chunk * static_cast<std::int64_t>(chunk_samples),
+        const std::size_t size = make_chunk(format, *signal, chunk * static_cast<std::int64_t>(chunk_samples),
                                             slot_of(chunk), count_of(chunk), failure);
         held.lock();
         if (failure != 0)
@@ -254,11 +254,11 @@ int consume_in_order(pipeline& p, chunk_consumer consume, void* context)
 
 }  // namespace
 
-int make_in_order(const puretone_format& format, double frequency, std::int32_t sample_count, int threads,
+int make_in_order(const puretone_format& format, const puretone_signal& signal, std::int32_t sample_count, int threads,
                   chunk_consumer consume, void* context)
 {
     if (threads <= 1)
-        return make_serially(format, frequency, sample_count, consume, context);
+        return make_serially(format, signal, sample_count, consume, context);
     // Frames of any width come as many bytes a chunk as 16-bit mono ones:
     // chunks are whole blocks of frames, at least one.
     const std::size_t frame = memory_frame_bytes(format);
@@ -272,11 +272,11 @@ int make_in_order(const puretone_format& format, double frequency, std::int32_t 
     // would only wait.
     const std::int64_t workers = std::min<std::int64_t>({threads - 1, chunks - 1, slots - 1});
     if (workers < 1)
-        return make_serially(format, frequency, sample_count, consume, context);
+        return make_serially(format, signal, sample_count, consume, context);
 
     pipeline p;
     p.format = format;
-    p.frequency = frequency;
+    p.signal = &signal;
     p.slot_bytes = chunk_samples * frame;
     p.sample_count = sample_count;
     p.chunk_samples = chunk_samples;
@@ -294,7 +294,7 @@ int make_in_order(const puretone_format& format, double frequency, std::int32_t 
     const std::unique_ptr<pthread_t[]> started(new (std::nothrow) pthread_t[static_cast<std::size_t>(workers)]);
     if (p.ring == nullptr || !p.made || !p.made_bytes || !started) {
         std::free(p.ring);
-        return make_serially(format, frequency, sample_count, consume, context);
+        return make_serially(format, signal, sample_count, consume, context);
     }
     madvise(p.ring, ring_bytes, MADV_HUGEPAGE);  // only a hint: any failure leaves small pages
     std::fill_n(p.made.get(), slots, -1);

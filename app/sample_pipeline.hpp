@@ -13,8 +13,8 @@ namespace puretone {
 // errno to stop.
 using chunk_consumer = int (*)(void* context, const unsigned char* bytes, std::size_t size);
 
-// Frames 0 .. frame_count - 1 of the tone at `frequency` in `format` (a
-// description puretone_frames accepts, for every frame of the tone), as
+// Frames 0 .. frame_count - 1 of `signal` in `format` (descriptions that
+// puretone_signal_frames accepts, for every frame), as
 // the file holds them: every sample low byte first, s24 in 3 bytes, given
 // to `consume` on the calling thread, in order. With
 // threads > 1, the caller and threads - 1 workers make chunks ahead while
@@ -23,7 +23,7 @@ using chunk_consumer = int (*)(void* context, const unsigned char* bytes, std::s
 // be started, the caller makes every chunk. Stops at the first nonzero
 // value of `consume` and returns it once no worker runs any more; 0 when
 // all is consumed.
-int make_in_order(const puretone_format& format, double frequency, std::int32_t frame_count, int threads,
+int make_in_order(const puretone_format& format, const puretone_signal& signal, std::int32_t frame_count, int threads,
                   chunk_consumer consume, void* context);
 
 }  // namespace puretone

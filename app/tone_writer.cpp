@@ -84,7 +84,7 @@ int write_tone(int fd, const tone_plan& tone)
     int threads = tone.threads;
     if (threads == 0)  // counted only where they can help
         threads = tone.sample_count >= shortest_parallel_tone ? available_cpus() : 1;
-    if (const int error = make_in_order(tone.format, tone.frequency, tone.sample_count, threads, write_chunk, &fd))
+    if (const int error = make_in_order(tone.format, tone.signal, tone.sample_count, threads, write_chunk, &fd))
         return error;
     const unsigned char pad = 0;
     return odd_data(tone) ? write_all(fd, &pad, 1) : 0;

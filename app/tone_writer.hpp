@@ -9,10 +9,10 @@
 namespace puretone {
 
 struct tone_plan {
-    double frequency;
+    puretone_signal signal;     // its tones, fades and length; checked with the format for every frame
     std::int32_t sample_count;  // frames: 0 to puretone_longest_frames(format)
     int threads;                // threads that make samples, 1 or more; 0: as many as the CPUs allow
-    puretone_format format = PURETONE_FORMAT_INIT;  // checked: puretone_frames accepts every frame
+    puretone_format format = PURETONE_FORMAT_INIT;
 };
 
 // Writes the format's header and the frames, each sample low byte first,

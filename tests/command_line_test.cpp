@@ -1,5 +1,6 @@
 // The program run as a user runs it, and the reading of its numbers.
 #include "app/command_line.hpp"
+#include "app/option_values.hpp"
 #include "app/printable.hpp"
 #include "app/thread_count.hpp"
 
@@ -375,6 +376,57 @@ TEST(command_line, leading_integer_reads_like_atoi_and_refuses_overflow)
         EXPECT_EQ(puretone::leading_integer(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(option_values, read_decimals_durations_and_tones_exactly_or_not_at_all)
+{
+    const struct {
+        const char* text;
+        std::optional<double> value;
+    } numbers[] = {
+        {"0.5", 0.5}, {"-12", -12}, {"+.25", 0.25}, {"3.", 3}, {"1e-3", 1e-3}, {"2E+2", 200}, {"-0", -0.0},
+        {"1e-310", 1e-310}, {"0e999", 0}, {"", std::nullopt}, {".", std::nullopt}, {"0x1p-1", std::nullopt},
+        {"inf", std::nullopt}, {"nan", std::nullopt}, {" 1", std::nullopt}, {"1 ", std::nullopt},
+        {"1e", std::nullopt}, {"1e-400", std::nullopt}, {"1e400", std::nullopt}, {"1,5", std::nullopt},
+    };
+    for (const auto& c : numbers)
+        EXPECT_EQ(puretone::decimal_number(c.text), c.value) << '"' << c.text << '"';
+    // Frames nearest seconds * rate, ties to even, from the digits.
+    const struct {
+        const char* text;
+        std::uint32_t rate;
+        std::optional<std::int64_t> frames;
+    } durations[] = {
+        {"2.5", 44100, 110250}, {"250ms", 44100, 11025}, {"2.5s", 48000, 120000}, {"0.5", 1, 0}, {"1.5", 1, 2},
+        {"2.5", 1, 2}, {"2.5000000000000000000001", 1, 3}, {"0.0000226757", 44100, 1}, {"1ms", 44100, 44},
+        {"0.0000113378", 44100, 0}, {"0", 8000, 0}, {".5", 2, 1}, {"99999999999999999999", 1, std::int64_t{1} << 40},
+        {"", 1, std::nullopt}, {"-1", 1, std::nullopt}, {"1e3", 1, std::nullopt}, {"1.2.3", 1, std::nullopt},
+        {"1 s", 1, std::nullopt}, {"ms", 1, std::nullopt},
+    };
+    for (const auto& c : durations)
+        EXPECT_EQ(puretone::duration_frames(c.text, c.rate), c.frames) << '"' << c.text << "\" at " << c.rate;
+    // Tones: channels, frequency, level, phase in degrees (RN(D / 360)).
+    const struct {
+        const char* text;
+        bool valid;
+        puretone_tone tone;
+    } tones[] = {
+        {"1000", true, {1000, 0, 0, PURETONE_LEVEL_FULL, 0}},
+        {"2=1000:-6dB:90", true, {1000, -6, 0.25, PURETONE_LEVEL_DBFS, 2}},
+        {"1,3-4=997.5:-0.5:-45", true, {997.5, -0.5, -0.125, PURETONE_LEVEL_RATIO, 13}},
+        {"1-8=1:full:1", true, {1, 0, 1.0 / 360, PURETONE_LEVEL_FULL, 255}},
+        {"0=1000", false, {}}, {"2-1=1000", false, {}}, {"1,=1000", false, {}}, {"=1000", false, {}},
+        {"1000:", false, {}}, {"1000:0.5:", false, {}}, {"1000:0.5:90:1", false, {}}, {"1kHz", false, {}},
+    };
+    for (const auto& c : tones) {
+        const auto tone = puretone::tone_of(c.text);
+        ASSERT_EQ(tone.has_value(), c.valid) << c.text;
+        if (tone) {
+            EXPECT_TRUE(tone->frequency == c.tone.frequency && tone->level == c.tone.level
+                        && tone->phase == c.tone.phase && tone->level_kind == c.tone.level_kind
+                        && tone->channels == c.tone.channels) << c.text;
+        }
+    }
+}
+
 // Unset, the thread count is the CPUs this process may run on: in a child
 // held to one CPU, one; here, no more than the affinity mask allows.
 TEST(thread_count, follows_the_affinity_mask)
@@ -432,10 +484,17 @@ TEST_F(cli, help_and_version_answer_on_standard_output_and_write_nothing)
     }
     EXPECT_NE(run({"--help"}).out.find("man puretone"), std::string::npos);
     EXPECT_FALSE(fs::exists("--help") || fs::exists("-h") || fs::exists("--version"));
-    // Only argument 1 is a flag, and only those exact words: a path is a path.
+    // Only those exact words: a path is a path. After the file a flag still
+    // answers, writing nothing; after "--" it is a word, read as 0 Hz.
     ASSERT_EQ(run({path("--help"), "440", "1"}).status, 0);
-    ASSERT_EQ(run({path("x.wav"), "--help", "1"}).status, 0);  // frequency 0
     EXPECT_EQ(fs::file_size(path("--help")), 88244u);
+    for (const char* flag : {"--help", "--version"}) {
+        const run_result late = run({path("x.wav"), flag, "1"});
+        EXPECT_TRUE(late.status == 0 && !late.out.empty() && late.err.empty()) << flag;
+    }
+    EXPECT_FALSE(fs::exists(path("x.wav")));
+    ASSERT_EQ(run({"--", path("x.wav"), "--help", "1"}).status, 0);
+    EXPECT_EQ(fs::file_size(path("x.wav")), 88244u);
     run_options full;
     full.append_output = "/dev/full";  // a failed answer is reported, not lost
     const run_result r = run({"--version"}, full);
@@ -446,32 +505,55 @@ TEST_F(cli, options_give_the_format_they_describe)
 {
     // Each file as the library makes it: its header, then its frames packed
     // as the file holds them (s24 in 3 bytes, a pad byte after an odd size).
+    const auto tone = [](double frequency, double phase = 0) {
+        return puretone_tone{frequency, 0, phase, PURETONE_LEVEL_FULL, 0};
+    };
     const struct {
         std::vector<std::string> args;
         puretone_format format;
-        double frequency;
-        std::int32_t seconds;
+        std::vector<puretone_tone> tones;
+        std::int64_t frames, fade_in, fade_out;
     } cases[] = {
         {{"-r", "48000", "--format", "s24", "--level", "-18dB", "@", "1000", "1"},
-         {sizeof(puretone_format), 48000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 0}, 1000, 1},
+         {sizeof(puretone_format), 48000, PURETONE_FORMAT_S24, PURETONE_LEVEL_DBFS, -18, 1, 0}, {tone(1000)}, 48000, 0, 0},
         {{"--rate=7", "--format=s24", "--channels=3", "--level=0.5", "@", "3", "1"},  // odd: padded
-         {sizeof(puretone_format), 7, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0.5, 3, 0}, 3, 1},
+         {sizeof(puretone_format), 7, PURETONE_FORMAT_S24, PURETONE_LEVEL_RATIO, 0.5, 3, 0}, {tone(3)}, 7, 0, 0},
         {{"--format", "f32", "-c2", "-r96000", "--level", "-20dBFS", "--", "@", "-997", "1"},
-         {sizeof(puretone_format), 96000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -20, 2, 0}, -997, 1},
+         {sizeof(puretone_format), 96000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -20, 2, 0}, {tone(-997)}, 96000, 0, 0},
         {{"--format", "s32", "--level", "full", "@"},
-         {sizeof(puretone_format), 44100, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1, 0}, 440, 10},
-        {{"--rate", "44100", "--format", "s16", "--channels", "1", "@", "440", "2"}, PURETONE_FORMAT_INIT, 440, 2},
+         {sizeof(puretone_format), 44100, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1, 0}, {tone(440)}, 441000, 0, 0},
+        {{"--rate", "44100", "--format", "s16", "--channels", "1", "@", "440", "2"}, PURETONE_FORMAT_INIT, {tone(440)}, 88200, 0, 0},
+        // Signals: several tones, a tone per channel, phases, lengths, fades.
+        {{"--tone", "60:0.8", "--tone", "7000:0.2", "--length", "2.5", "@"}, PURETONE_FORMAT_INIT,
+         {{60, 0.8, 0, PURETONE_LEVEL_RATIO, 0}, {7000, 0.2, 0, PURETONE_LEVEL_RATIO, 0}}, 110250, 0, 0},
+        {{"-c", "2", "--tone", "1=1000", "--tone", "2=1000:1:90", "--length", "250ms", "@"},
+         {sizeof(puretone_format), 44100, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 2, 0},
+         {{1000, 0, 0, PURETONE_LEVEL_FULL, 1}, {1000, 1, 0.25, PURETONE_LEVEL_RATIO, 2}}, 11025, 0, 0},
+        {{"-r", "48000", "--format", "f32", "--length", "0.5s", "--fade", "10ms", "@", "1000"},
+         {sizeof(puretone_format), 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1, 0}, {tone(1000)}, 24000, 480, 480},
+        {{"--frames", "7", "--fade-in", "0.0001", "--phase", "90", "@", "440"}, PURETONE_FORMAT_INIT,
+         {tone(440, 0.25)}, 7, 4, 0},
+        {{"-c", "3", "--format", "s32", "--tone", "1,3=-1000.5:-0.4", "--tone", "2-3=500:-6dB:180", "--frames", "3000",
+          "--fade-out", "1ms", "@"},
+         {sizeof(puretone_format), 44100, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 3, 0},
+         {{-1000.5, -0.4, 0, PURETONE_LEVEL_RATIO, 5}, {500, -6, 0.5, PURETONE_LEVEL_DBFS, 6}}, 3000, 0, 44},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = c.args;
         std::replace(args.begin(), args.end(), std::string("@"), path("o.wav"));
         const run_result r = run(args);
         ASSERT_EQ(r.status, 0) << r.err;
-        const std::int64_t frames = std::int64_t{c.seconds} * c.format.rate;
+        const std::int64_t frames = c.frames;
         std::string expected(static_cast<std::size_t>(puretone_header_length(&c.format)), '\0');
         ASSERT_EQ(puretone_header(&c.format, frames, reinterpret_cast<unsigned char*>(expected.data())), PURETONE_OK);
         std::vector<std::int32_t> samples(static_cast<std::size_t>(frames) * c.format.channels);
-        ASSERT_EQ(puretone_frames(&c.format, c.frequency, 0, frames, samples.data()), PURETONE_OK);
+        puretone_signal signal = PURETONE_SIGNAL_INIT;
+        signal.tones = c.tones.data();
+        signal.tone_count = static_cast<std::uint32_t>(c.tones.size());
+        signal.length = frames;
+        signal.fade_in = c.fade_in;
+        signal.fade_out = c.fade_out;
+        ASSERT_EQ(puretone_signal_frames(&c.format, &signal, 0, frames, samples.data()), PURETONE_OK);
         const int width = c.format.sample_format == PURETONE_FORMAT_S16 ? 2 : c.format.sample_format == PURETONE_FORMAT_S24 ? 3 : 4;
         for (std::size_t k = 0; k < samples.size(); ++k) {
             std::uint32_t bits;
@@ -619,6 +701,26 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         {{}, {"440", "1", "-c2"}, true, "'-c2' comes after the file"},
         {{"--format", "f32", "-c", "8", "-r", "768000"}, {"440", "175"}, true, "0 to 174 seconds"},
         {{"-r", "1"}, {"2147483647", "1000000"}, true, "8.8e14"},
+        {{"--level", "0x1p-1"}, {}, true, "'0x1p-1'"},  // decimal numbers only
+        {{"--level", "1e-400"}, {}, true, "'1e-400'"},  // nonzero, yet zero as a double
+        {{"--bogus", "--help"}, {}, true, "'--bogus'"},
+        {{"--version", "--bogus"}, {}, true, "'--bogus'"},
+        // Signals: sums above 1, channels, fades, and requests that mean two things.
+        {{"--tone", "1000", "--tone", "500"}, {}, true, "channel 1's tone levels sum to 2;"},
+        {{"--tone", "1000:-6dB", "--tone", "500:-6dB"}, {}, true, "sum to 1.00237"},
+        {{"--tone", "1-=1000"}, {}, true, "'1-=1000'"},
+        {{"--tone", "9=1000"}, {}, true, "'9=1000'"},
+        {{"-c", "2", "--tone", "1=1000", "--tone", "3=500"}, {}, true, "beyond --channels 2"},
+        {{"--tone", "1000:0.5:1e400"}, {}, true, "'1000:0.5:1e400'"},
+        {{"--tone", "1000:2"}, {}, true, "'1000:2' is out of range"},
+        {{"--length", "1", "--fade", "1.5"}, {}, true, "longer than the signal"},
+        {{"--length", "2.5x"}, {}, true, "'2.5x'"},
+        {{"--frames", "-1"}, {}, true, "'-1'"},
+        {{"--tone", "1000"}, {"440"}, true, "and --tone cannot both"},
+        {{"--phase", "90", "--tone", "5"}, {}, true, "--phase sets"},
+        {{"--length", "1"}, {"440", "1"}, true, "--length or --frames"},
+        {{"--length", "1", "--frames", "5"}, {}, true, "cannot both"},
+        {{"--phase", "1e300"}, {}, true, "'1e300' is out of range"},
     };
     for (const auto& c : bad_options)
         for (const char* name : {"keep.wav", "new.wav"}) {

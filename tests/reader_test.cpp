@@ -3,6 +3,7 @@
 #include "lib/sine_stream.hpp"
 #include "lib/exact_sine.hpp"
 #include "lib/wav_header.hpp"
+#include "mpfr_oracle.hpp"
 
 #include <puretone/puretone.hpp>
 
@@ -20,13 +21,24 @@
 
 namespace {
 
+// A plan for one plain tone (which must outlive it) at `format`.
+puretone::tone_plan plan_of(const puretone_tone& tone, std::int32_t frames, int threads,
+                            const puretone_format& format = PURETONE_FORMAT_INIT)
+{
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = &tone;
+    signal.tone_count = 1;
+    return {signal, frames, threads, format};
+}
+
 std::vector<short> write_and_read(double frequency, std::int32_t sample_count, SF_INFO& info, int threads = 1)
 {
     const auto path = std::filesystem::temp_directory_path() /
         ("puretone_reader_" + std::to_string(getpid()) + ".wav");
     const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(out, 0);
-    EXPECT_EQ(puretone::write_tone(out, {frequency, sample_count, threads}), 0);
+    const puretone_tone tone{frequency, 0, 0, PURETONE_LEVEL_FULL, 0};
+    EXPECT_EQ(puretone::write_tone(out, plan_of(tone, sample_count, threads)), 0);
     EXPECT_EQ(close(out), 0);
     EXPECT_EQ(std::filesystem::file_size(path), 44u + 2u * static_cast<unsigned>(sample_count));
 
@@ -96,13 +108,14 @@ TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
         {768000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 8, 400000, SF_FORMAT_FLOAT, 2},
         {8000, PURETONE_FORMAT_S16, PURETONE_LEVEL_RATIO, 0.25, 6, 8000, SF_FORMAT_PCM_16, 1},
     };
+    const puretone_tone tone{1000, 0, 0, PURETONE_LEVEL_FULL, 0};
     for (const auto& c : cases) {
         const puretone_format format = puretone::format(c.rate, c.format, c.level_kind, c.level, c.channels);
         const auto path = std::filesystem::temp_directory_path() /
             ("puretone_reader_" + std::to_string(getpid()) + ".wav");
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ASSERT_GE(out, 0);
-        EXPECT_EQ(puretone::write_tone(out, {1000, c.frames, c.threads, format}), 0);
+        EXPECT_EQ(puretone::write_tone(out, plan_of(tone, c.frames, c.threads, format)), 0);
         EXPECT_EQ(close(out), 0);
         // The file's size: header, frames, the pad byte after an odd size.
         const auto data = static_cast<std::uintmax_t>(c.frames) * c.channels *
@@ -110,7 +123,7 @@ TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
         EXPECT_EQ(std::filesystem::file_size(path),
                   static_cast<std::uintmax_t>(puretone_header_length(&format)) + data + data % 2);
         EXPECT_EQ(std::filesystem::file_size(path),
-                  static_cast<std::uintmax_t>(puretone::tone_file_size({1000, c.frames, 1, format})));
+                  static_cast<std::uintmax_t>(puretone::tone_file_size(plan_of(tone, c.frames, 1, format))));
 
         SF_INFO info{};
         SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
@@ -144,6 +157,50 @@ TEST(reader, reads_every_format_back_with_its_rate_channels_subtype_and_samples)
         }
         sf_close(in);
         std::filesystem::remove(path);
+    }
+}
+
+// A signal of two tones a channel, a phase, an inverted tone and fades,
+// stereo f32 across chunks on two threads: libsndfile reads back the
+// oracle's samples.
+TEST(reader, reads_a_stereo_signal_of_several_tones_with_the_oracles_samples)
+{
+    const puretone_format format = puretone::format(48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_DBFS, -3, 2);
+    const puretone_tone tones[] = {{1000, 0.5, 0, PURETONE_LEVEL_RATIO, 1}, {250, -0.5, 0, PURETONE_LEVEL_RATIO, 1},
+                                   {1000, -6, 0.25, PURETONE_LEVEL_DBFS, 2}, {7000, 0.25, 0, PURETONE_LEVEL_RATIO, 2}};
+    const std::int32_t frames = 150000;
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.tones = tones;
+    signal.tone_count = 4;
+    signal.length = frames;
+    signal.fade_in = 480;
+    signal.fade_out = 4800;
+    const auto path = std::filesystem::temp_directory_path() / ("puretone_reader_" + std::to_string(getpid()) + ".wav");
+    const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(out, 0);
+    EXPECT_EQ(puretone::write_tone(out, {signal, frames, 2, format}), 0);
+    EXPECT_EQ(close(out), 0);
+    SF_INFO info{};
+    SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(in, nullptr) << sf_strerror(nullptr);
+    std::vector<float> read(2 * static_cast<std::size_t>(frames));
+    EXPECT_EQ(sf_readf_float(in, read.data(), frames), frames);
+    sf_close(in);
+    std::filesystem::remove(path);
+    using puretone_test::oracle_format;
+    const puretone_test::oracle_signal_tone parts[] = {
+        {1000, 0.5, 0, false, 1}, {250, -0.5, 0, false, 1}, {1000, -6, 0.25, true, 2}, {7000, 0.25, 0, false, 2}};
+    const double peak = puretone_test::oracle_peak({1, 0, oracle_format::f32, PURETONE_LEVEL_DBFS, -3});
+    const puretone_test::oracle_signal oracle{48000, oracle_format::f32, peak, parts, 4, frames, 480, 4800};
+    // The fades, a stretch across a chunk's end (65536 frames of 8 bytes
+    // make 512 KiB), and every 97th frame elsewhere.
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const bool chosen = i < 600 || i >= frames - 4900 || (i > 65000 && i < 66100) || i % 97 == 0;
+        for (std::uint32_t c = 0; chosen && c < 2; ++c) {
+            const float expected = static_cast<float>(puretone_test::oracle_signal_sample(i, c, oracle));
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(read[2 * static_cast<std::size_t>(i) + c]),
+                      std::bit_cast<std::uint32_t>(expected)) << "frame " << i << ", channel " << c + 1;
+        }
     }
 }
 
