@@ -2,9 +2,11 @@
 // package's Python functions (puretone/__init__.py), which take and check
 // the arguments and give the signatures and documentation. Here, with
 // `format` the tuple (rate, sample format, level kind, level, channels) of
-// puretone_format's fields:
-//   check(format, frequency, start, count) -> None or (code, message)
-//   fill(format, frequency, start, out)    fills out's frames in place
+// puretone_format's fields, and `signal` the tuple (tones, length, fade_in,
+// fade_out) of puretone_signal's, each tone a tuple (frequency, level
+// kind, level, phase, channels) of puretone_tone's:
+//   check(format, signal, start, count)    -> None or (code, message)
+//   fill(format, signal, start, out)       fills out's frames in place
 //   wav_header(format, frame_count)        -> bytes, or ValueError
 //   longest_frames(format)                 -> int (or a negative code)
 // Values are those of the C API: a double, int64 indices, uint32 rate and
@@ -24,6 +26,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace py = pybind11;
 
@@ -38,16 +41,39 @@ puretone_format description(const format_fields& fields)
     return format;
 }
 
+using tone_fields = std::tuple<double, std::int32_t, double, double, std::uint32_t>;
+using signal_fields = std::tuple<std::vector<tone_fields>, std::int64_t, std::int64_t, std::int64_t>;
+
+// A signal's description, with the tones it points to.
+struct signal_description {
+    std::vector<puretone_tone> tones;
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+};
+
+signal_description description(const signal_fields& fields)
+{
+    signal_description made;
+    for (const auto& [frequency, level_kind, level, phase, channels] : std::get<0>(fields))
+        made.tones.push_back({frequency, level, phase, level_kind, channels});
+    made.signal.tones = made.tones.data();
+    // More than the library takes stays more: it refuses the count before
+    // reading a tone.
+    made.signal.tone_count = static_cast<std::uint32_t>(std::min<std::size_t>(made.tones.size(), UINT32_MAX));
+    std::tie(std::ignore, made.signal.length, made.signal.fade_in, made.signal.fade_out) = fields;
+    return made;
+}
+
 // About 3 ms of frames on one core of 2020s x86-64: short enough that a
 // signal is seen long before a person notices, long enough that the checks
 // cost nothing measurable. The sine, not the channels, sets a frame's cost.
 constexpr std::int64_t chunk_frames = std::int64_t{1} << 20;
 
-py::object check(const format_fields& fields, double frequency, std::int64_t start, std::int64_t count)
+py::object check(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, std::int64_t count)
 {
     // A NULL buffer has the library check everything but the buffer.
     const puretone_format format = description(fields);
-    const int code = puretone_frames(&format, frequency, start, count, nullptr);
+    const signal_description signal = description(signal_parts);
+    const int code = puretone_signal_frames(&format, &signal.signal, start, count, nullptr);
     if (code == PURETONE_OK || code == PURETONE_ERROR_NULL)
         return py::none();
     return py::make_tuple(code, puretone_strerror(code));
@@ -56,9 +82,10 @@ py::object check(const format_fields& fields, double frequency, std::int64_t sta
 // The caller has checked the request with check() and `out` against the
 // format; what a wrong call from Python could overrun memory with is checked
 // again here.
-void fill(const format_fields& fields, double frequency, std::int64_t start, py::array out)
+void fill(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, py::array out)
 {
     const puretone_format format = description(fields);
+    const signal_description signal = description(signal_parts);
     const py::ssize_t channels = format.channels;
     const int frame = puretone_frame_bytes(&format);
     if (frame < 0)  // checked before: not reached
@@ -78,7 +105,7 @@ void fill(const format_fields& fields, double frequency, std::int64_t start, py:
         int code = PURETONE_OK;
         {
             py::gil_scoped_release unlocked;
-            code = puretone_frames(&format, frequency, start + done, n, data + done * frame_bytes);
+            code = puretone_signal_frames(&format, &signal.signal, start + done, n, data + done * frame_bytes);
         }
         if (code == PURETONE_ERROR_UNSETTLED)
             throw std::runtime_error(puretone_strerror(code));
@@ -113,8 +140,8 @@ PYBIND11_MODULE(_puretone, module)
 {
     module.doc() = "The C API of libpuretone, for the puretone package.";
     module.attr("__version__") = puretone_version();
-    module.def("check", &check, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("count"));
-    module.def("fill", &fill, py::arg("format"), py::arg("frequency"), py::arg("start"), py::arg("out").noconvert());
+    module.def("check", &check, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("count"));
+    module.def("fill", &fill, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("out").noconvert());
     module.def("wav_header", &wav_header, py::arg("format"), py::arg("frame_count"));
     module.def("longest_frames", &longest_frames, py::arg("format"));
 }

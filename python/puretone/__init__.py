@@ -34,15 +34,34 @@ argument's own __index__ or __float__ passes through unchanged. A rate and
 a channel count are integers, a format one of the strings "s16", "s24",
 "s32" and "f32", and a level a real number (a ratio of full scale, from 0
 to 1) or a string as the program reads it: "full", a ratio such as "0.5",
-or dBFS of at most 0 such as "-18dB" or "-20.5dBFS".
+or dBFS of at most 0 such as "-18dB" or "-20.5dBFS" (decimal numbers only).
+A Fraction or Decimal level is taken exactly.
+
+Signals, as the program makes them with --tone, --phase and the fades: a
+channel sums its tones, each with a level and a phase, in the order given,
+and fades multiply the sum by a raised-cosine gain:
+
+    c = (i / R) * f_k;  c = c + p_k where p_k != 0;  t_k = (c * 2) * pi
+    y = RN(a_1 * RN(sin t_1)), then y = RN(y + RN(a_k * RN(sin t_k)))
+    a fade of N frames: y = RN(g * y), g = RN(u * u),
+        u = RN(sin(RN(RN(RN(i / N) * 0.5) * pi))), from the end for a fade-out
+
+with the phase p_k = RN(degrees / 360) in cycles, and the sample the
+format's rounding of y as above.
+
+    >>> puretone.samples(None, 3, tones=[(1000, 0.5), puretone.Tone(500, "-6dB", 90)], rate=48000)
+    array([16422, 17835, 19046], dtype=int16)
 """
+import dataclasses
 import decimal
 import fractions
 import math
 import numbers
 import operator
 import re
-from typing import Optional, SupportsFloat, SupportsIndex, Tuple, Union
+import collections.abc
+import typing
+from typing import List, Optional, SupportsFloat, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -50,7 +69,7 @@ import numpy.typing as npt
 from . import _puretone
 
 __version__: str = _puretone.__version__
-__all__ = ["__version__", "samples", "tone", "wav_header"]
+__all__ = ["__version__", "Tone", "samples", "tone", "wav_header"]
 
 SAMPLES_PER_SECOND = 44100  # the default rate
 _INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
@@ -63,6 +82,8 @@ _LEVEL_FULL = 0  # the C API's PURETONE_LEVEL_FULL
 _LEVEL_RATIO = 1  # the C API's PURETONE_LEVEL_RATIO
 _LEVEL_DBFS = 2  # the C API's PURETONE_LEVEL_DBFS
 _ERROR_RATE, _ERROR_LEVEL, _ERROR_CHANNELS, _ERROR_ANGLE = -8, -10, -11, -12
+_ERROR_TONE, _ERROR_SUM, _ERROR_FADE = -15, -16, -17
+_FULL_SCALE = {0: 32767, 1: 8388607, 2: 2147483647}  # each integer format's F
 _LEVEL_FORMS = "full, a ratio from 0 to 1, or dBFS of at most 0 such as -18dB"
 Samples = npt.NDArray[Union[np.int16, np.int32, np.float32]]
 
@@ -118,30 +139,47 @@ def _seconds(value) -> Union[int, fractions.Fraction]:
     return fractions.Fraction(exact)
 
 
-# A number as the program reads one with strtod in the C locale: a sign,
-# then decimal digits with a point and an exponent, or hexadecimal digits
-# with a binary exponent; no white space, no "inf" or "nan".
-_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?"
-                     r"|0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)(?:[pP][+-]?[0-9]+)?)")
+# A decimal number as the program reads one: a sign, digits with a point,
+# an exponent; no white space, hexadecimal, "inf" or "nan".
+_NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+
+
+def _decimal_text(text: str) -> Optional[float]:
+    """The nearest double to a decimal number, or None for anything else,
+    and for a number that rounds to infinity, or nonzero to zero."""
+    if not _NUMBER.fullmatch(text):
+        return None
+    value = float(text)
+    nonzero = any(digit in "123456789" for digit in re.split("[eE]", text)[0])
+    return value if math.isfinite(value) and (value != 0 or not nonzero) else None
 
 
 def _level_text(text: str) -> Optional[Tuple[int, float]]:
     """(level kind, level) as the program reads --level, or None: "full",
-    then a number with "dBFS" or "dB" after it, then a bare ratio. Both
-    decimal and hexadecimal numbers round to the nearest double, as strtod
-    does; the range is the library's to check."""
+    then a number with "dBFS" or "dB" after it, then a bare ratio. The range
+    is the library's to check."""
     if text == "full":
         return _LEVEL_FULL, 0.0
     for suffix, kind in (("dBFS", _LEVEL_DBFS), ("dB", _LEVEL_DBFS), ("", _LEVEL_RATIO)):
-        digits = text[: len(text) - len(suffix)]
-        if not text.endswith(suffix) or not _NUMBER.fullmatch(digits):
-            continue
-        try:
-            value = float.fromhex(digits) if "x" in digits.lower() else float(digits)
-        except OverflowError:  # a hexadecimal number beyond the doubles
-            return None
-        return (kind, value) if math.isfinite(value) else None
+        if text.endswith(suffix):
+            value = _decimal_text(text[: len(text) - len(suffix)])
+            if value is not None:
+                return kind, value
     return None
+
+
+def _exact_ratio(level, format_index: int) -> float:
+    """A ratio level whose exact value is not a double (a Fraction, a
+    Decimal), as the double whose peak is the exact one: for integer
+    formats, the whole number P nearest F * level (ties away from zero) is
+    found exactly, and P / F, rounded to a double, gives P again (F times it
+    lies within P * 2**-53 of P); for f32, the level rounded once."""
+    exact = fractions.Fraction(level)
+    if format_index not in _FULL_SCALE or not 0 <= exact <= 1:
+        return float(exact)  # the library checks the range
+    scale = _FULL_SCALE[format_index]
+    peak = math.floor(scale * exact + fractions.Fraction(1, 2))
+    return peak / scale
 
 
 # The C API's format fields, as the extension takes them: (rate, sample
@@ -166,19 +204,103 @@ def _format(rate, format, level, channels) -> Tuple[_Fields, type]:
         if reading is None or _puretone.longest_frames((44100, 0) + reading + (1,)) == _ERROR_LEVEL:
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = reading
+    elif isinstance(level, (fractions.Fraction, decimal.Decimal)) and not _refused(level):
+        if not (level.is_finite() if isinstance(level, decimal.Decimal) else True):
+            raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
+        kind, value = _LEVEL_RATIO, _exact_ratio(level, index)
     else:
         kind, value = _LEVEL_RATIO, _real(level, "level", "a real number or a string")
     return (_uint32(hz), index, kind, value, _uint32(_integer(channels, "channels"))), dtype
 
 
-def _check(fields: _Fields, frequency: float, start: int, count: int, passed: str, rate, level, channels) -> None:
+@dataclasses.dataclass(frozen=True)
+class Tone:
+    """One tone of a signal, as --tone gives it.
+
+    frequency: hertz, a real number, finite, |frequency| <= 2**31.
+    level: relative to the signal's level: a ratio from -1 to 1 (negative
+           inverts the tone), or a string as --tone reads it: "full", "0.5",
+           "-6dB".
+    phase: the start phase in degrees.
+    channels: the 1-based channel, or channels, it goes to; None for all.
+    Each channel's levels (as ratios) must sum to at most 1.
+    """
+
+    frequency: SupportsFloat
+    level: Union[SupportsFloat, str] = 1.0
+    phase: SupportsFloat = 0.0
+    channels: Union[None, SupportsIndex, typing.Iterable[SupportsIndex]] = None
+
+
+TonesArgument = Optional[typing.Sequence[Union[Tone, Tuple]]]
+# A tone as the extension takes it: (frequency, level kind, level, phase in
+# cycles, channel mask).
+_ToneFields = Tuple[float, int, float, float, int]
+
+
+def _phase(degrees, name: str) -> float:
+    """A phase in degrees as cycles: RN(degrees / 360), as the program does."""
+    return _real(degrees, name) / 360.0
+
+
+def _tone_fields(tone, position: int) -> _ToneFields:
+    name = f"tones[{position}]"
+    if isinstance(tone, tuple):
+        if not 1 <= len(tone) <= 4:
+            raise TypeError(f"{name} must be a Tone or (frequency[, level[, phase[, channels]]]), not {tone!r}")
+        tone = Tone(*tone)
+    if not isinstance(tone, Tone):
+        raise TypeError(f"{name} must be a Tone or a tuple, not {type(tone).__name__}")
+    if isinstance(tone.level, str):
+        reading = _level_text(tone.level) if tone.level.isascii() else None
+        if reading is None:
+            raise ValueError(f"{name}.level={tone.level!r} is not valid (full, a ratio from -1 to 1, or dB)")
+        kind, value = reading
+    elif isinstance(tone.level, (fractions.Fraction, decimal.Decimal)):
+        kind, value = _LEVEL_RATIO, float(tone.level)
+    else:
+        kind, value = _LEVEL_RATIO, _real(tone.level, f"{name}.level", "a real number or a string")
+    mask = 0
+    if tone.channels is not None:
+        chosen = tone.channels
+        listed: List[SupportsIndex] = [chosen] if not isinstance(chosen, collections.abc.Iterable) else list(chosen)
+        for channel in listed:
+            number = _integer(channel, f"{name}.channels")
+            if not 1 <= number <= 32:
+                raise ValueError(f"{name}.channels: channel {number} is not from 1 to 8")
+            mask |= 1 << (number - 1)
+        if mask == 0:
+            raise ValueError(f"{name}.channels is empty")
+    return (_real(tone.frequency, f"{name}.frequency"), kind, value, _phase(tone.phase, f"{name}.phase"), mask)
+
+
+def _signal(frequency, tones: TonesArgument, phase, length: int, fade_in: int, fade_out: int):
+    """The extension's signal fields: the frequency's one tone, or tones."""
+    if tones is None:
+        if frequency is None:
+            raise TypeError("a frequency or tones= is needed")
+        parts = [(_real(frequency, "frequency"), _LEVEL_FULL, 0.0, _phase(phase, "phase"), 0)]
+    else:
+        if frequency is not None:
+            raise ValueError("a frequency and tones= cannot both be given: put every tone in tones=")
+        if _real(phase, "phase") != 0:
+            raise ValueError("phase= is the frequency's; give each of tones= its own phase")
+        if isinstance(tones, (str, bytes)) or not isinstance(tones, collections.abc.Sequence):
+            raise TypeError(f"tones must be a sequence of Tone or tuples, not {type(tones).__name__}")
+        parts = [_tone_fields(tone, k) for k, tone in enumerate(tones)]
+    return (parts, _int64(length), _int64(fade_in), _int64(fade_out))
+
+
+def _check(fields: _Fields, signal, start: int, count: int, passed: str, rate, level, channels) -> None:
     """ValueError, naming what was passed, unless the library takes the window."""
-    refusal = _puretone.check(fields, frequency, _int64(start), _int64(count))
+    refusal = _puretone.check(fields, signal, _int64(start), _int64(count))
     if refusal is not None:
         code, message = refusal
         named = {_ERROR_RATE: f"rate={operator.index(rate)}", _ERROR_LEVEL: f"level={level!r}",
                  _ERROR_CHANNELS: f"channels={operator.index(channels)}",
                  _ERROR_ANGLE: f"{passed}, rate={fields[0]}"}.get(code, passed)
+        if code == _ERROR_LEVEL and any(tone[1] != _LEVEL_FULL for tone in signal[0]):
+            named = f"{passed} (a level: the signal's, or a tone's)"
         raise ValueError(f"{named}: {message}")
 
 
@@ -196,18 +318,18 @@ def _output(out, count: int, channels: int, dtype: type) -> np.ndarray:
     return out
 
 
-def _frames(fields: _Fields, dtype: type, frequency: float, start: int, count: int, out) -> Samples:
+def _frames(fields: _Fields, dtype: type, signal, start: int, count: int, out) -> Samples:
     channels = fields[4]
     if out is None:
         array: np.ndarray = np.empty((count,) if channels == 1 else (count, channels), dtype=dtype)
     else:
         array = _output(out, count, channels, dtype)
-    _puretone.fill(fields, frequency, start, array)
+    _puretone.fill(fields, signal, start, array)
     return array
 
 
 def samples(
-    frequency: SupportsFloat,
+    frequency: Optional[SupportsFloat],
     count: SupportsIndex,
     start: SupportsIndex = 0,
     *,
@@ -216,24 +338,40 @@ def samples(
     level: Union[SupportsFloat, str] = 1.0,
     channels: SupportsIndex = 1,
     out: Optional[Samples] = None,
+    tones: TonesArgument = None,
+    phase: SupportsFloat = 0,
+    fade_in: SupportsIndex = 0,
+    fade_out: SupportsIndex = 0,
+    length: Optional[SupportsIndex] = None,
 ) -> Samples:
-    """Frames start .. start+count-1 of the tone at `frequency` Hz.
+    """Frames start .. start+count-1 of the tone at `frequency` Hz, or of a signal.
 
-    Phase zero, bit for bit the frames the program writes at those indices
-    with the same options: int16 for "s16", int32 for "s24" (24-bit values)
-    and "s32", float32 for "f32"; shape (count,) for one channel and
-    (count, channels) for more, each channel of a frame the same sample.
+    Bit for bit the frames the program writes at those indices with the
+    same options: int16 for "s16", int32 for "s24" (24-bit values) and
+    "s32", float32 for "f32"; shape (count,) for one channel and
+    (count, channels) for more.
 
-    frequency: a real number, finite, |frequency| <= 2**31 (whole or not).
+    frequency: a real number, finite, |frequency| <= 2**31 (whole or not);
+               None with tones=.
     count, start: integers >= 0, with start + count <= 2**31.
     rate: frames a second, an integer from 1 to 768000.
     format: "s16", "s24", "s32" or "f32".
-    level: a ratio of full scale from 0 to 1, as a real number; or a string
-           as the program reads --level: "full", a ratio such as "0.5", or
-           dBFS of at most 0 such as "-18dB" or "-20dBFS".
+    level: a ratio of full scale from 0 to 1, as a real number (a Fraction
+           or Decimal exactly); or a string as the program reads --level:
+           "full", a ratio such as "0.5", or dBFS of at most 0 such as
+           "-18dB" or "-20dBFS".
     channels: an integer from 1 to 8.
     out: an array of the dtype and shape above, contiguous, aligned and
          writeable, to fill and return instead of a new one.
+    tones: Tone or (frequency[, level[, phase[, channels]]]) tuples, at most
+           16, in place of frequency, as --tone gives them; each channel's
+           levels sum to at most 1.
+    phase: the frequency's start phase in degrees.
+    fade_in, fade_out: raised-cosine fades, in frames, at the signal's
+           start (frame 0) and its end; at most its length.
+    length: the signal's frames, which the fade-out ends with and the window
+           must lie within; by default start + count where there is a
+           fade-out, else none.
 
     Raises ValueError for values out of range (or a window whose angles lie
     beyond the exact reduction's domain: low rates, huge frequencies, far
@@ -241,24 +379,41 @@ def samples(
     released, in chunks; Ctrl-C between them raises KeyboardInterrupt, and
     out is then filled only in part.
     """
-    hz = _real(frequency, "frequency")
     n = _integer(count, "count")
     first = _integer(start, "start")
+    ending = _integer(fade_out, "fade_out")
+    # Without a fade-out the signal needs no length: the window is checked
+    # against 2**31, as for a tone.
+    total = _integer(length, "length") if length is not None else first + n if ending > 0 else 0
+    signal = _signal(frequency, tones, phase, total, _integer(fade_in, "fade_in"), ending)
     fields, dtype = _format(rate, format, level, channels)
-    _check(fields, hz, first, n, f"frequency={frequency!r}, count={n}, start={first}", rate, level, channels)
-    return _frames(fields, dtype, hz, first, n, out)
+    shown = f"frequency={frequency!r}" if tones is None else f"tones={tones!r}"
+    _check(fields, signal, first, n, f"{shown}, count={n}, start={first}", rate, level, channels)
+    return _frames(fields, dtype, signal, first, n, out)
+
+
+def _frames_of(duration, rate, name: str) -> int:
+    """The whole number of frames nearest duration * rate, exactly, ties to even."""
+    exact = _seconds(duration)
+    if exact < 0:
+        raise ValueError(f"{name}={duration!r}: the duration is negative")
+    return round(exact * operator.index(rate))
 
 
 def tone(
-    frequency: SupportsFloat = 440,
+    frequency: Optional[SupportsFloat] = 440,
     seconds: Union[SupportsFloat, SupportsIndex] = 10,
     *,
     rate: SupportsIndex = SAMPLES_PER_SECOND,
     format: str = "s16",
     level: Union[SupportsFloat, str] = 1.0,
     channels: SupportsIndex = 1,
+    tones: TonesArgument = None,
+    phase: SupportsFloat = 0,
+    fade_in: Union[SupportsFloat, SupportsIndex] = 0,
+    fade_out: Union[SupportsFloat, SupportsIndex] = 0,
 ) -> Samples:
-    """A whole tone from frame 0, as samples() gives it.
+    """A whole tone or signal from frame 0, as samples() gives it.
 
     seconds: a real number >= 0 (an int, a float, a Fraction, a Decimal, a
     numpy number). The tone has the whole number of frames nearest to
@@ -266,21 +421,26 @@ def tone(
     binary value), ties to the even one: seconds=1/3 at 48000 Hz gives
     16000 frames, though the float 1/3 is a little less than a third.
     Whole seconds give seconds * rate frames: 48695 s at 44100 Hz fit.
+    fade_in, fade_out: in seconds, made frames as seconds is.
 
-    frequency, rate, format, level, channels: as for samples().
+    frequency (None with tones=), rate, format, level, channels, tones,
+    phase: as for samples().
 
     Raises ValueError for values out of range, TypeError for a wrong type.
     """
-    hz = _real(frequency, "frequency")
     duration = _seconds(seconds)
-    shown = f"frequency={frequency!r}, seconds={duration if isinstance(duration, int) else seconds!r}"
+    shown = (f"frequency={frequency!r}" if tones is None else f"tones={tones!r}") + \
+        f", seconds={duration if isinstance(duration, int) else seconds!r}"
     if duration < 0:
         raise ValueError(f"{shown}: the duration is negative")
     fields, dtype = _format(rate, format, level, channels)
     # An invalid rate gives some count here; the library refuses the rate first.
     count = round(duration * operator.index(rate))
-    _check(fields, hz, 0, count, shown, rate, level, channels)
-    return _frames(fields, dtype, hz, 0, count, None)
+    ending = _frames_of(fade_out, rate, "fade_out")
+    signal = _signal(frequency, tones, phase, count if ending > 0 else 0, _frames_of(fade_in, rate, "fade_in"),
+                     ending)
+    _check(fields, signal, 0, count, shown, rate, level, channels)
+    return _frames(fields, dtype, signal, 0, count, None)
 
 
 def wav_header(
@@ -309,7 +469,7 @@ def wav_header(
     """
     n = _integer(sample_count, "sample_count")
     fields, _ = _format(rate, format, level, channels)
-    _check(fields, 0.0, 0, 0, f"sample_count={n}", rate, level, channels)
+    _check(fields, _signal(0.0, None, 0, 0, 0, 0), 0, 0, f"sample_count={n}", rate, level, channels)
     try:
         return _puretone.wav_header(fields, _int64(n))
     except ValueError as error:

@@ -60,6 +60,42 @@ def test_tone_and_header_are_the_program_file(tmp_path, frequency, seconds, opti
 
 
 @pytest.mark.parametrize(
+    "kwargs, flags",
+    [
+        ({"frequency": None, "tones": [(60, 0.8), (7000, 0.2)]}, ["--tone", "60:0.8", "--tone", "7000:0.2"]),
+        ({"frequency": None, "channels": 2, "tones": [puretone.Tone(1000, channels=1), (1000, 1, 90, [2])]},
+         ["-c", "2", "--tone", "1=1000", "--tone", "2=1000:1:90"]),
+        ({"frequency": None, "channels": 3, "format": "s24", "tones": [(997.5, "-6dB", -45, (1, 3)), (500, -0.4)]},
+         ["-c", "3", "--format", "s24", "--tone", "1,3=997.5:-6dB:-45", "--tone", "500:-0.4"]),
+        ({"frequency": 1000, "rate": 48000, "format": "f32", "fade_in": 0.005, "fade_out": 0.01},
+         ["-r", "48000", "--format", "f32", "--fade-in", "5ms", "--fade-out", "0.01"]),
+        ({"frequency": 440, "phase": 90, "level": "-3dB"}, ["--phase", "90", "--level", "-3dB"]),
+    ],
+)
+def test_signals_are_the_program_file(tmp_path, kwargs, flags):
+    made = puretone.tone(seconds=0.25, **kwargs)
+    options = {name: kwargs[name] for name in ("rate", "format", "level", "channels") if name in kwargs}
+    path = tmp_path / "signal.wav"
+    extra = [] if kwargs["frequency"] is None else [str(kwargs["frequency"])]
+    subprocess.run([PROGRAM, *flags, "--length", "250ms", str(path), *extra], check=True)
+    assert module_file(made, options) == path.read_bytes()
+    # A window of samples() with the signal's length is its slice.
+    window = dict(kwargs, fade_in=round(kwargs.get("fade_in", 0) * made.shape[0] * 4),
+                  fade_out=round(kwargs.get("fade_out", 0) * made.shape[0] * 4))
+    np.testing.assert_array_equal(puretone.samples(count=700, start=1000, length=made.shape[0], **window),
+                                  made[1000:1700])
+
+
+def test_a_fraction_level_is_exact():
+    # 32767 / 65534 is exactly 1/2, which rounds away to a peak of 1; the
+    # nearest double to 1/65534 would give a peak of 0.
+    exact = puretone.samples(11025, 50, level=fractions.Fraction(1, 65534))
+    np.testing.assert_array_equal(exact, puretone.samples(11025, 50, level=1 / 32767))
+    assert exact.any()
+    assert puretone.samples(1000, 50, level=decimal.Decimal("0.5")).tobytes() == puretone.samples(1000, 50, level=0.5).tobytes()
+
+
+@pytest.mark.parametrize(
     "rate, format, channels",
     [(48000, "s16", 2), (8000, "s16", 1), (48000, "s24", 2), (44100, "s32", 1), (96000, "f32", 1), (44100, "s16", 3)],
 )
@@ -115,8 +151,8 @@ def test_tone_has_the_nearest_whole_number_of_frames(seconds, rate, frames):
 
 @pytest.mark.parametrize(
     "string, same",
-    [("full", 1.0), ("1", 1), ("0.5", 0.5), ("0x1p-1", 0.5), ("5e-1", 0.5), ("-6dB", 10 ** (-6 / 20)),
-     ("-6dBFS", "-6dB"), ("-0dB", "full"), ("0", 0.0)],
+    [("full", 1.0), ("1", 1), ("0.5", 0.5), ("5e-1", 0.5), ("-6dB", 10 ** (-6 / 20)),
+     ("-6dBFS", "-6dB"), ("-0dB", "full"), ("0", 0.0), ("-0", 0.0), (-0.0, 0.0)],
 )
 def test_a_level_string_is_the_programs(tmp_path, string, same):
     made = puretone.samples(1000, 64, rate=48000, format="f32", level=string)
@@ -186,6 +222,17 @@ def test_a_window_is_the_slice_of_the_whole_tone_and_out_is_filled_in_place():
         (lambda: puretone.samples(440, 1, level="0.5\0"), "is not valid"),
         (lambda: puretone.samples(440, 1, level="-infdB"), "is not valid"),
         (lambda: puretone.samples(440, 1, level="½"), "is not valid"),
+        (lambda: puretone.samples(440, 1, level="0x1p-1"), "is not valid"),  # decimal numbers only
+        (lambda: puretone.samples(440, 1, level="1e-400"), "is not valid"),  # nonzero, yet 0 as a double
+        (lambda: puretone.samples(None, 1, tones=[(1000,), (500,)]), "sum above 1"),
+        (lambda: puretone.samples(None, 1, tones=[(1000, "-6dB"), (500, "-6dB")]), "sum above 1"),
+        (lambda: puretone.samples(None, 1, channels=2, tones=[(1000, 1, 0, 3)]), "channels beyond"),
+        (lambda: puretone.samples(None, 1, tones=[(1000, "0x1p-1")]), r"tones\[0\].level='0x1p-1' is not valid"),
+        (lambda: puretone.samples(None, 1, tones=[(1000, 1.5)]), "a tone's"),
+        (lambda: puretone.samples(1000, 1, tones=[(1000,)]), "cannot both"),
+        (lambda: puretone.samples(None, 1, tones=[(1000,)], phase=90), "phase= is the frequency's"),
+        (lambda: puretone.samples(1000, 10, fade_in=11, length=10), "fade"),
+        (lambda: puretone.tone(1000, 1, fade_out=1.5), "fade"),
         (lambda: puretone.wav_header(1, level="-18"), "^level='-18' is not valid"),
         (lambda: puretone.samples(440, 1, channels=0), "^channels=0: the channel"),
         (lambda: puretone.samples(440, 1, channels=9), "^channels=9: "),
@@ -277,10 +324,10 @@ def test_an_arguments_own_exception_passes_through_unchanged(call, error):
 @pytest.mark.parametrize(
     "function, parameters",
     [
-        (puretone.samples, "(frequency: SupportsFloat, count: SupportsIndex, start: SupportsIndex = 0, *, "
+        (puretone.samples, "(frequency: Optional[SupportsFloat], count: SupportsIndex, start: SupportsIndex = 0, *, "
                            "rate: SupportsIndex = 44100, format: str = 's16', level: Union[SupportsFloat, str] = 1.0, "
                            "channels: SupportsIndex = 1, out:"),
-        (puretone.tone, "(frequency: SupportsFloat = 440, seconds: Union[SupportsFloat, SupportsIndex] = 10, *, "
+        (puretone.tone, "(frequency: Optional[SupportsFloat] = 440, seconds: Union[SupportsFloat, SupportsIndex] = 10, *, "
                         "rate: SupportsIndex = 44100, format: str = 's16'"),
         (puretone.wav_header, "(sample_count: SupportsIndex, *, rate: SupportsIndex = 44100, format: str = 's16', "
                               "level: Union[SupportsFloat, str] = 1.0, channels: SupportsIndex = 1) -> bytes"),
