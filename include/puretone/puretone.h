@@ -31,7 +31,7 @@
 #include <stdint.h>
 
 #define PURETONE_VERSION_MAJOR 0
-#define PURETONE_VERSION_MINOR 5
+#define PURETONE_VERSION_MINOR 6
 #define PURETONE_VERSION_PATCH 0
 
 #if defined(_WIN32)
