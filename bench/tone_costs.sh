@@ -5,6 +5,8 @@
 # median ns per frame, and its ratio to 440 Hz, with the range of the
 # ratios run by run. Given an earlier binary, runs it too, each run beside
 # this one's, and prints the median of this binary's time over its.
+# Signals (whose last word is "-": options alone, made --length long) run
+# in this binary only.
 #
 #   bench/tone_costs.sh [seconds (600)] [runs (7)] [puretone binary (build/puretone)] [earlier binary]
 set -euo pipefail
@@ -27,6 +29,12 @@ tones=(
   "11025_s16 44100 11025"
   "11025_f32 44100 --format f32 11025"
   "440_f32 44100 --format f32 440"
+  "1000_48k_s16_faded 48000 -r 48000 --fade 10ms 1000"
+  "440_s16_half 44100 --tone 440:0.5 -"
+  "smpte_s16 44100 --tone 60:0.8 --tone 7000:0.2 -"
+  "din_48k_s24 48000 -r 48000 --format s24 --tone 250:0.8 --tone 8000:0.2 -"
+  "ccif_48k_f32 48000 -r 48000 --format f32 --tone 19000:0.5 --tone 20000:0.5 -"
+  "cosine_48k_s16 48000 -r 48000 --phase 90 1000"
 )
 
 # ns per frame of one run
@@ -34,7 +42,11 @@ run() {
   local binary=$1 rate=$2 start end
   shift 2
   start=$EPOCHREALTIME
-  PURETONE_THREADS=1 "$binary" "${@:1:$#-1}" /dev/null "${*: -1}" "$seconds"
+  if [ "${*: -1}" = - ]; then
+    PURETONE_THREADS=1 "$binary" "${@:1:$#-1}" --length "$seconds" /dev/null
+  else
+    PURETONE_THREADS=1 "$binary" "${@:1:$#-1}" /dev/null "${*: -1}" "$seconds"
+  fi
   end=$EPOCHREALTIME
   awk -v a="$start" -v b="$end" -v n="$((rate * seconds))" 'BEGIN { printf "%.4f", (b - a) * 1e9 / n }'
 }
@@ -46,7 +58,7 @@ for ((r = 0; r < runs; r++)); do
     # shellcheck disable=SC2086 # the options are words
     now=$(run "$puretone" "$rate" $rest)
     times[$name]+="$now "
-    if [ -n "$earlier" ]; then
+    if [ -n "$earlier" ] && [ "${rest##* }" != - ] && [[ "$rest" != *--fade* && "$rest" != *--phase* ]]; then
       # shellcheck disable=SC2086
       before=$(run "$earlier" "$rate" $rest)
       against[$name]+="$(awk -v a="$now" -v b="$before" 'BEGIN { printf "%.4f", a / b }') "
@@ -72,5 +84,5 @@ for tone in "${tones[@]}"; do
   high=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -g | tail -n 1)
   printf '%-22s %10.3f %7.3fx %-32s %s\n' "$name" "$(median <<<"${times[$name]}")" \
     "$(awk -v a="$(median <<<"${times[$name]}")" -v b="$base_median" 'BEGIN { printf "%.4f", a / b }')" "$low to $high" \
-    "$([ -n "$earlier" ] && median <<<"${against[$name]}")"
+    "$([ -n "${against[$name]:-}" ] && median <<<"${against[$name]}")"
 done

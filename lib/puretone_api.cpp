@@ -11,6 +11,7 @@
 #include "lib/tone_format.hpp"
 #include "lib/wav_header.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -125,10 +126,27 @@ template <class Sample>
 int fill_signal(const puretone::tone_format& format, const puretone::signal_shape& shape, int64_t start,
                 int64_t count, Sample* out)
 {
-    // One plain tone takes the tone's own path, whose samples are the same.
-    if (puretone::is_plain_tone(shape, format))
-        return fill_frames(format, shape.tones[0].frequency, start, count, out);
-    return puretone::signal_frames(start, count, shape, format, out) ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
+    // One plain tone takes the tone's own path, whose samples are the same,
+    // between its fades: frames start .. middle_start - 1 and middle_end ..
+    // end - 1 take the signal's, so that a fade costs nothing outside its
+    // frames.
+    const int64_t end = start + count;
+    int64_t middle_start = end, middle_end = end;
+    if (puretone::is_plain_tone(shape, format)) {
+        middle_start = std::clamp<int64_t>(shape.fade_in, start, end);
+        middle_end = std::max(middle_start, shape.fade_out > 0 ? std::clamp<int64_t>(shape.length - shape.fade_out, start, end) : end);
+    }
+    const auto frame = [&](int64_t index) { return out + (index - start) * format.channels; };
+    bool settled = true;
+    if (middle_start > start)
+        settled = puretone::signal_frames(start, middle_start - start, shape, format, out);
+    if (middle_end > middle_start)
+        if (const int code = fill_frames(format, shape.tones[0].frequency, middle_start, middle_end - middle_start,
+                                         frame(middle_start)))
+            return code;
+    if (end > middle_end)
+        settled = puretone::signal_frames(middle_end, end - middle_end, shape, format, frame(middle_end)) && settled;
+    return settled ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
 }
 
 [[gnu::noinline]] int unguarded_signal_frames(const puretone_format* description, const puretone_signal* signal,

@@ -97,7 +97,7 @@ bool is_plain_tone(const signal_shape& shape, const tone_format& format)
 {
     const std::uint32_t every = (std::uint32_t{1} << format.channels) - 1;
     return shape.tone_count == 1 && shape.tones[0].amplitude == 1.0 && shape.tones[0].phase == 0.0
-           && shape.tones[0].channels == every && shape.fade_in == 0 && shape.fade_out == 0;
+           && shape.tones[0].channels == every;
 }
 
 }  // namespace puretone

@@ -34,9 +34,10 @@ struct signal_shape {
 // puretone_signal_frames's contract.
 int read_signal(const puretone_signal* description, const tone_format& format, signal_shape& shape);
 
-// Whether the signal is the format's plain tone: one tone at amplitude 1,
-// phase 0, in every channel, with no fade. Its samples are then those of
-// puretone_frames at its frequency: y = RN(1 * s) = s.
+// Whether the signal is the format's plain tone but for its fades: one
+// tone at amplitude 1, phase 0, in every channel. Outside the fades its
+// samples are then those of puretone_frames at its frequency: y = RN(1 *
+// s) = s, and a gain of 1 leaves it so.
 bool is_plain_tone(const signal_shape& shape, const tone_format& format);
 
 }  // namespace puretone

@@ -3,8 +3,11 @@
 // class and block of frames: every tone's bracketed terms summed into the
 // class's intervals, on vectors (a copy of the loops for each instruction
 // set, as for tones); the fades' gains where a fade reaches the block; the
-// rounding test, which marks the frames it leaves open; those made again
-// exactly. Proofs in signal_stream.hpp; the kernel's in sine_kernel.hpp.
+// rounding test, which marks the frames it leaves open. An open frame is
+// tried again with each tone's bracket narrowed at its peaks (exact_sine.hpp:
+// a tone at full amplitude, alone in its channel, is open at every peak
+// otherwise), then made exactly. Proofs in signal_stream.hpp; the kernel's
+// in sine_kernel.hpp.
 #include "lib/signal_stream.hpp"
 
 #include "lib/accurate_sine.hpp"
@@ -25,36 +28,56 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-// Frames a block: four arrays of doubles, 4 KiB, with the samples and
-// marks beside them, well inside a 16 KiB thread stack with the accurate
-// path on top.
+// Frames a block: five arrays of doubles, 5 KiB, with the samples and marks
+// beside them, well inside a 16 KiB thread stack with the accurate path on
+// top.
 constexpr std::size_t signal_block = 128;
 
-// The angle of frame `index`, as signal_angle, with the phase's addition
-// fixed for the loop (`phased` where p != 0).
-template <bool phased>
-[[gnu::always_inline]] inline double angle_of(std::int32_t index, double frequency, double phase, double rate)
+struct interval {
+    double low, high;
+};
+
+// The bracket of RN(sin t) from an estimate within `bound`: RN is
+// monotonic, so RN(sin t) lies in [RN(y - E), RN(y + E)], and in [-1, 1].
+[[gnu::always_inline]] inline interval plain_bracket(double sine, double bound)
 {
-    double c = static_cast<double>(index) / rate;
-    c = c * frequency;
-    if constexpr (phased)
-        c = c + phase;
-    c = c * 2.0;
-    return c * pi;
+    return {std::max(sine - bound, -1.0), std::min(sine + bound, 1.0)};
+}
+
+// RN(a s) over s in [sl, sh] runs between RN(a sl) and RN(a sh), in either
+// order by a's sign.
+[[gnu::always_inline]] inline interval scaled(double a, interval s)
+{
+    const double from_low = a * s.low, from_high = a * s.high;
+    return {std::min(from_low, from_high), std::max(from_low, from_high)};
+}
+
+// RN(g y) for g in [gl, gh] within [0, 1]: between the least and the
+// greatest of the four corners' products.
+[[gnu::always_inline]] inline interval gained(interval g, interval y)
+{
+    const double a = y.low * g.low, b = y.low * g.high, c = y.high * g.low, d = y.high * g.high;
+    return {std::min(std::min(a, b), std::min(c, d)), std::max(std::max(a, b), std::max(c, d))};
 }
 
 // One tone's terms RN(a s), as brackets, summed into [low, high] (`add`),
-// or setting them (the class's first tone). x and sign hold the reduced
-// angles between the loops, whose chains are then short (sine_kernel.hpp).
-// RN(a s) over s in [sl, sh] runs between RN(a sl) and RN(a sh), in either
-// order by a's sign.
+// or setting them (the class's first tone). times[j] = RN(i / R) for frame
+// i = first + j, shared by the tones; x and sign hold the reduced angles
+// between the loops, whose chains are then short (sine_kernel.hpp).
 template <bool fused, bool far, bool phased, bool add, class Kernel>
-[[gnu::always_inline]] inline void tone_terms(const Kernel& kernel, const signal_tone& tone, std::int32_t first, double rate, double bound,
-                                              double* __restrict low, double* __restrict high,
-                                              double* __restrict x, double* __restrict sign, std::size_t count)
+[[gnu::always_inline]] inline void tone_terms(const Kernel& kernel, const signal_tone& tone, double bound,
+                                              const double* __restrict times, double* __restrict low,
+                                              double* __restrict high, double* __restrict x,
+                                              double* __restrict sign, std::size_t count)
 {
-    for (std::size_t j = 0; j < count; ++j)
-        x[j] = angle_of<phased>(first + static_cast<std::int32_t>(j), tone.frequency, tone.phase, rate);
+    const double frequency = tone.frequency, phase = tone.phase;
+    for (std::size_t j = 0; j < count; ++j) {
+        double c = times[j] * frequency;
+        if constexpr (phased)
+            c = c + phase;
+        c = c * 2.0;
+        x[j] = c * pi;
+    }
     for (std::size_t j = 0; j < count; ++j) {
         const half_turn_angle reduced = kernel_reduction<fused, far>(x[j]);
         x[j] = reduced.x;
@@ -63,23 +86,20 @@ template <bool fused, bool far, bool phased, bool add, class Kernel>
     const double a = tone.amplitude;
     for (std::size_t j = 0; j < count; ++j) {
         const sine_and_peak estimate = kernel_estimate<fused>(kernel, {x[j], sign[j]});
-        const sine_bracket s = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
-        const double from_low = a * s.low, from_high = a * s.high;
-        const double term_low = std::min(from_low, from_high), term_high = std::max(from_low, from_high);
-        low[j] = add ? low[j] + term_low : term_low;
-        high[j] = add ? high[j] + term_high : term_high;
+        const interval term = scaled(a, plain_bracket(estimate.sine, bound));
+        low[j] = add ? low[j] + term.low : term.low;
+        high[j] = add ? high[j] + term.high : term.high;
     }
 }
 
 template <bool fused, class Kernel>
-[[gnu::always_inline]] inline void tone_terms_for(const Kernel& kernel, const signal_tone& tone, std::int32_t first,
-                                                  double rate, double bound, bool add, double* low, double* high,
+[[gnu::always_inline]] inline void tone_terms_for(const Kernel& kernel, const signal_tone& tone, double bound,
+                                                  bool add, const double* times, double* low, double* high,
                                                   double* x, double* sign, std::size_t count, bool far)
 {
-    const bool phased = tone.phase != 0;
-    const int choice = far * 4 + phased * 2 + add;
+    const int choice = far * 4 + (tone.phase != 0) * 2 + add;
 #define PURETONE_TERMS(far_, phased_, add_) \
-    tone_terms<fused, far_, phased_, add_>(kernel, tone, first, rate, bound, low, high, x, sign, count)
+    tone_terms<fused, far_, phased_, add_>(kernel, tone, bound, times, low, high, x, sign, count)
     switch (choice) {
     case 0: return PURETONE_TERMS(false, false, false);
     case 1: return PURETONE_TERMS(false, false, true);
@@ -95,36 +115,36 @@ template <bool fused, class Kernel>
 
 // The kernel as the caller chose it: coarse or fine.
 template <bool fused>
-[[gnu::always_inline]] inline void tone_terms_with(bool coarse, const signal_tone& tone, std::int32_t first,
-                                                   double rate, double bound, bool add, double* low, double* high,
-                                                   double* x, double* sign, std::size_t count, bool far)
+[[gnu::always_inline]] inline void tone_terms_with(bool coarse, const signal_tone& tone, double bound, bool add,
+                                                   const double* times, double* low, double* high, double* x,
+                                                   double* sign, std::size_t count, bool far)
 {
     if (coarse)
-        return tone_terms_for<fused>(coarse_kernel, tone, first, rate, bound, add, low, high, x, sign, count, far);
-    tone_terms_for<fused>(fine_kernel, tone, first, rate, bound, add, low, high, x, sign, count, far);
+        return tone_terms_for<fused>(coarse_kernel, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_for<fused>(fine_kernel, tone, bound, add, times, low, high, x, sign, count, far);
 }
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
-tone_terms_avx512(bool coarse, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
-                  double* low, double* high, double* x, double* sign, std::size_t count, bool far)
+tone_terms_avx512(bool coarse, const signal_tone& tone, double bound, bool add, const double* times, double* low,
+                  double* high, double* x, double* sign, std::size_t count, bool far)
 {
-    tone_terms_with<true>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    tone_terms_with<true>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
 }
 
-__attribute__((target("avx2,fma"))) void tone_terms_avx2(bool coarse, const signal_tone& tone, std::int32_t first,
-                                                         double rate, double bound, bool add, double* low,
-                                                         double* high, double* x, double* sign, std::size_t count,
-                                                         bool far)
+__attribute__((target("avx2,fma"))) void tone_terms_avx2(bool coarse, const signal_tone& tone, double bound, bool add,
+                                                         const double* times, double* low, double* high, double* x,
+                                                         double* sign, std::size_t count, bool far)
 {
-    tone_terms_with<true>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    tone_terms_with<true>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
 }
 #endif
 
-// Adds one tone's terms, by the coarse kernel or the fine one, within
-// `bound` (the chosen kernel's, or a larger one).
+// Adds one tone's terms for frames first .. first + count - 1, by the
+// coarse kernel or the fine one, within `bound` (the chosen kernel's, or a
+// larger one).
 void add_tone_terms(bool coarse, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
-                    double* low, double* high, double* x, double* sign, std::size_t count)
+                    const double* times, double* low, double* high, double* x, double* sign, std::size_t count)
 {
     // |t| is monotonic along a block (each step of the angle is), so its
     // ends hold the largest.
@@ -134,14 +154,14 @@ void add_tone_terms(bool coarse, const signal_tone& tone, std::int32_t first, do
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
     switch (widest_kernel_isa()) {
     case kernel_isa::avx512_fma:
-        return tone_terms_avx512(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+        return tone_terms_avx512(coarse, tone, bound, add, times, low, high, x, sign, count, far);
     case kernel_isa::avx2_fma:
-        return tone_terms_avx2(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+        return tone_terms_avx2(coarse, tone, bound, add, times, low, high, x, sign, count, far);
     case kernel_isa::baseline:
         break;
     }
 #endif
-    tone_terms_with<fast_fma>(coarse, tone, first, rate, bound, add, low, high, x, sign, count, far);
+    tone_terms_with<fast_fma>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
 }
 
 // The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
@@ -153,39 +173,63 @@ double fade_angle(std::int64_t position, std::int64_t frames)
     return q * pi;
 }
 
-// Multiplies the intervals by the gains of a fade of `frames` frames, at
-// positions position(j) (below `frames`, or negative for a gain of 1):
-// u = RN(sin θ) lies in its bracket clamped to [0, 1] (θ in [0, pi/2)),
-// g = RN(u u) between the squares of its ends, and RN(g y) between the
-// least and greatest of the four corners' products. gain_low and
-// gain_high are scratch.
-template <class Position>
-void apply_fade(Position position, std::int64_t frames, double bound, double* low, double* high, double* gain_low,
-                double* gain_high, std::size_t count)
+// The gain g = RN(u u) at `position` of a fade of `frames` frames: u =
+// RN(sin θ) lies in its bracket, within [0, 1] (θ in [0, pi/2)), and g
+// between the squares of its ends.
+interval gain_interval(std::int64_t position, std::int64_t frames, double bound)
 {
-    for (std::size_t j = 0; j < count; ++j) {
-        const std::int64_t at = position(j);
-        if (at < 0)
-            continue;
-        const double angle = fade_angle(at, frames);
-        const sine_and_peak u = kernel_estimate<fast_fma>(fine_kernel, kernel_reduction<fast_fma, false>(angle));
-        const double u_low = std::clamp(u.sine - bound, 0.0, 1.0), u_high = std::clamp(u.sine + bound, 0.0, 1.0);
-        gain_low[j] = u_low * u_low;
-        gain_high[j] = u_high * u_high;
-        const double a = low[j] * gain_low[j], b = low[j] * gain_high[j];
-        const double c = high[j] * gain_low[j], d = high[j] * gain_high[j];
-        low[j] = std::min(std::min(a, b), std::min(c, d));
-        high[j] = std::max(std::max(a, b), std::max(c, d));
+    const double angle = fade_angle(position, frames);
+    const sine_and_peak u = kernel_estimate<fast_fma>(fine_kernel, kernel_reduction<fast_fma, false>(angle));
+    const interval bracket = plain_bracket(u.sine, bound);
+    const double low = std::max(bracket.low, 0.0), high = bracket.high;
+    return {low * low, high * high};
+}
+
+// Where a fade's gain applies to frame `index`: its position, or -1.
+std::int64_t fade_in_position(const signal_shape& shape, std::int64_t index)
+{
+    return index < shape.fade_in ? index : -1;
+}
+
+std::int64_t fade_out_position(const signal_shape& shape, std::int64_t index)
+{
+    const std::int64_t from_end = shape.length - 1 - index;
+    return shape.fade_out > 0 && from_end < shape.fade_out ? from_end : -1;
+}
+
+// Applies the fades' gains, where they reach frame `index`, to y.
+interval faded(const signal_shape& shape, std::int64_t index, double bound, interval y)
+{
+    if (const std::int64_t at = fade_in_position(shape, index); at >= 0)
+        y = gained(gain_interval(at, shape.fade_in, bound), y);
+    if (const std::int64_t at = fade_out_position(shape, index); at >= 0)
+        y = gained(gain_interval(at, shape.fade_out, bound), y);
+    return y;
+}
+
+// The rounding test on one interval: the sample from its low end, and
+// whether the high end gives another. |y| <= 1 (the sums are checked), so
+// the ends are clamped there, which keeps P times them below 2^31.
+// Intervals order -0 and +0 as one number, while f32 tells them apart: an
+// end at zero, where y might be either, leaves a float sample open
+// (`signed_zeros`; a class with no tone is +0 exactly, and stays so times
+// a gain).
+template <class Sample>
+[[gnu::always_inline]] inline bool settle_one(interval y, double peak, bool signed_zeros, Sample& sample)
+{
+    const double y_low = std::clamp(y.low, -1.0, 1.0), y_high = std::clamp(y.high, -1.0, 1.0);
+    if constexpr (is_float_sample<Sample>) {
+        sample = scale_sample<float>(y_low, peak);
+        const float other = scale_sample<float>(y_high, peak);
+        return !same_sample(sample, other) || (signed_zeros && (y.low == 0 || y.high == 0));
+    } else {
+        sample = scale_to_integer(y_low, peak);
+        return sample != scale_to_integer(y_high, peak);
     }
 }
 
-// The rounding test on a class's intervals: samples[j] from the low end,
-// marks[j] where the ends give different samples. |y| <= 1 (the sums are
-// checked), so the ends are clamped there, which keeps P times them below
-// 2^31. Intervals order -0 and +0 as one number, while f32 tells them
-// apart: an end at zero, where y might be either, leaves a float sample
-// open (`signed_zeros`; a class with no tone is +0 exactly, and stays so
-// times a gain).
+// The test on a class's block, as settle_one: samples[j], and marks[j]
+// where open; written out, so that it runs on vectors.
 template <class Sample>
 [[gnu::always_inline]] inline std::int32_t settle_pass(const double* low, const double* high, Sample* samples,
                                                        std::uint8_t* marks, std::size_t count, double peak,
@@ -194,20 +238,28 @@ template <class Sample>
     std::int32_t open = 0;
     for (std::size_t j = 0; j < count; ++j) {
         const double y_low = std::clamp(low[j], -1.0, 1.0), y_high = std::clamp(high[j], -1.0, 1.0);
-        Sample from_low, from_high;
+        bool left;
         if constexpr (is_float_sample<Sample>) {
-            from_low = scale_sample<float>(y_low, peak);
-            from_high = scale_sample<float>(y_high, peak);
+            const float from_low = scale_sample<float>(y_low, peak), from_high = scale_sample<float>(y_high, peak);
+            samples[j] = from_low;
+            left = !same_sample(from_low, from_high) || (signed_zeros && (low[j] == 0 || high[j] == 0));
         } else {
-            from_low = scale_to_integer(y_low, peak);
-            from_high = scale_to_integer(y_high, peak);
+            const std::int32_t from_low = scale_to_integer(y_low, peak), from_high = scale_to_integer(y_high, peak);
+            samples[j] = from_low;
+            left = from_low != from_high;
         }
-        samples[j] = from_low;
-        const bool left = !same_sample(from_low, from_high) || (signed_zeros && (low[j] == 0 || high[j] == 0));
         marks[j] = left;
         open += left;
     }
     return open;
+}
+
+// RN(i / R) for the block's frames, shared by its classes and tones.
+PURETONE_VECTOR_CLONES
+void block_times(std::int32_t first, double rate, double* times, std::size_t count)
+{
+    for (std::size_t j = 0; j < count; ++j)
+        times[j] = static_cast<double>(first + static_cast<std::int32_t>(j)) / rate;
 }
 
 PURETONE_VECTOR_CLONES
@@ -222,6 +274,41 @@ std::int32_t settle_signal(const double* low, const double* high, float* samples
                            std::size_t count, double peak, bool signed_zeros)
 {
     return settle_pass(low, high, samples, marks, count, peak, signed_zeros);
+}
+
+// A channel class: the tones its channels hold (a mask over the tones) and
+// the channels.
+struct channel_class {
+    std::uint32_t tones;
+    std::uint32_t channels;
+};
+
+// The class's frame `index` tried again, one frame, each tone's bracket
+// narrowed at its peaks by the kernel's peak distance. True where settled.
+template <class Sample, class Kernel>
+bool narrowed_sample(std::int64_t index, const signal_shape& shape, const tone_format& format,
+                     const channel_class& group, const Kernel& kernel, double bound, Sample& sample)
+{
+    interval y{0.0, 0.0};
+    bool started = false;
+    for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
+        if ((group.tones >> k & 1) == 0)
+            continue;
+        const double angle = signal_angle(index, shape.tones[k], format.rate);
+        const half_turn_angle reduced = std::fabs(angle) > half_turn_domain ? kernel_reduction<fast_fma, true>(angle)
+                                                                           : kernel_reduction<fast_fma, false>(angle);
+        const sine_and_peak estimate = kernel_estimate<fast_fma>(kernel, reduced);
+        const sine_bracket s = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
+        const interval term = scaled(shape.tones[k].amplitude, {s.low, s.high});
+        y = started ? interval{y.low + term.low, y.high + term.high} : term;
+        started = true;
+    }
+    y = faded(shape, index, bound, y);
+    Sample settled;
+    if (settle_one(y, format.peak, is_float_sample<Sample> && started, settled))
+        return false;
+    sample = settled;
+    return true;
 }
 
 // RN(sin t) from the accurate path; `unsettled` where it left one open.
@@ -239,13 +326,6 @@ double exact_gain(std::int64_t position, std::int64_t frames, bool& unsettled)
     return u * u;
 }
 
-// A channel class: the tones its channels hold (a mask over the tones) and
-// the channels.
-struct channel_class {
-    std::uint32_t tones;
-    std::uint32_t channels;
-};
-
 // The class's sample at frame `index`, from the correctly rounded sines, in
 // the fixed order.
 template <class Sample>
@@ -262,10 +342,10 @@ Sample exact_sample(std::int64_t index, const signal_shape& shape, const tone_fo
         y = started ? y + term : term;
         started = true;
     }
-    if (index < shape.fade_in)
-        y = exact_gain(index, shape.fade_in, unsettled) * y;
-    if (shape.fade_out > 0 && shape.length - 1 - index < shape.fade_out)
-        y = exact_gain(shape.length - 1 - index, shape.fade_out, unsettled) * y;
+    if (const std::int64_t at = fade_in_position(shape, index); at >= 0)
+        y = exact_gain(at, shape.fade_in, unsettled) * y;
+    if (const std::int64_t at = fade_out_position(shape, index); at >= 0)
+        y = exact_gain(at, shape.fade_out, unsettled) * y;
     return scale_sample<Sample>(y, format.peak);
 }
 
@@ -288,6 +368,7 @@ std::uint32_t channel_classes(const signal_shape& shape, const tone_format& form
 }
 
 struct block_arrays {
+    alignas(64) double times[signal_block];  // RN(i / R), for every class and tone
     alignas(64) double low[signal_block];
     alignas(64) double high[signal_block];
     alignas(64) double x[signal_block];
@@ -296,33 +377,36 @@ struct block_arrays {
     alignas(64) std::uint8_t marks[signal_block + 8];  // a last word past a whole block's, cleared
 };
 
+// How a signal's blocks are made: its kernel and bound.
+struct signal_plan {
+    bool coarse;
+    double bound;
+};
+
 // One class's frames first .. first + count - 1 (count <= signal_block)
-// into its channels of `out`.
+// into its channels of `out`; work.times already holds the block's times.
 template <class Sample>
 void class_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
-                 const channel_class& group, bool coarse, double bound, block_arrays& work, Sample* out,
-                 bool& unsettled)
+                 const channel_class& group, signal_plan plan, block_arrays& work, Sample* out, bool& unsettled)
 {
     bool started = false;
     for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
         if ((group.tones >> k & 1) == 0)
             continue;
-        add_tone_terms(coarse, shape.tones[k], first, format.rate, bound, started, work.low, work.high, work.x,
-                       work.sign, count);
+        add_tone_terms(plan.coarse, shape.tones[k], first, format.rate, plan.bound, started, work.times, work.low,
+                       work.high, work.x, work.sign, count);
         started = true;
     }
     if (!started)
         std::fill_n(work.low, count, 0.0), std::fill_n(work.high, count, 0.0);
     // Fades, only in the blocks they reach.
     const std::int64_t last = std::int64_t{first} + static_cast<std::int64_t>(count) - 1;
-    if (first < shape.fade_in)
-        apply_fade([&](std::size_t j) { const std::int64_t i = first + static_cast<std::int64_t>(j);
-                                        return i < shape.fade_in ? i : -1; },
-                   shape.fade_in, bound, work.low, work.high, work.x, work.sign, count);
-    if (shape.fade_out > 0 && shape.length - 1 - last < shape.fade_out)
-        apply_fade([&](std::size_t j) { const std::int64_t from_end = shape.length - 1 - first - static_cast<std::int64_t>(j);
-                                        return from_end < shape.fade_out ? from_end : -1; },
-                   shape.fade_out, bound, work.low, work.high, work.x, work.sign, count);
+    if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
+        for (std::size_t j = 0; j < count; ++j) {
+            const interval y = faded(shape, first + static_cast<std::int64_t>(j), plan.bound, {work.low[j], work.high[j]});
+            work.low[j] = y.low;
+            work.high[j] = y.high;
+        }
     std::fill_n(work.marks + (count & ~std::size_t{7}), 8, std::uint8_t{0});  // whole words for for_each_marked
     Sample* samples = reinterpret_cast<Sample*>(work.integers);
     std::int32_t open;
@@ -332,8 +416,13 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
         open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
     if (open > 0)
         for_each_marked(work.marks, count, [&](std::size_t j) {
-            const Sample sample = exact_sample<Sample>(first + static_cast<std::int64_t>(j), shape, format, group,
-                                                       unsettled);
+            const std::int64_t index = first + static_cast<std::int64_t>(j);
+            Sample sample{};
+            const bool settled = plan.coarse
+                                     ? narrowed_sample(index, shape, format, group, coarse_kernel, plan.bound, sample)
+                                     : narrowed_sample(index, shape, format, group, fine_kernel, plan.bound, sample);
+            if (!settled)
+                sample = exact_sample<Sample>(index, shape, format, group, unsettled);
             if constexpr (is_float_sample<Sample>)
                 samples[j] = sample;
             else
@@ -373,20 +462,22 @@ bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& s
                    Sample* out, const block_plan& plan)
 {
     // Integer samples below 2^16 (s16, and deep levels) take the coarse
-    // kernel: its bound, 2^-35.7, leaves about one frame in 2^18 to the
-    // exact path there. Larger ones, and f32, take the fine kernel.
+    // kernel: its bound, 2^-35.7, leaves about one frame in 2^18 open
+    // there. Larger ones, and f32, take the fine kernel.
     const bool coarse = !is_float_sample<Sample> && format.peak < 0x1p16;
     const double kernel_bound = coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
-    const double bound = plan.first_bound != 0 ? plan.first_bound : kernel_bound;
+    const signal_plan chosen{coarse, plan.first_bound != 0 ? plan.first_bound : kernel_bound};
     channel_class classes[most_channels];
     const std::uint32_t class_count = channel_classes(shape, format, classes);
     block_arrays work;
     bool unsettled = false;
     for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(signal_block)) {
         const auto size = static_cast<std::size_t>(std::min<std::int64_t>(signal_block, count - done));
+        const auto block_first = static_cast<std::int32_t>(first + done);
+        block_times(block_first, format.rate, work.times, size);
         for (std::uint32_t m = 0; m < class_count; ++m)
-            class_block(static_cast<std::int32_t>(first + done), size, shape, format, classes[m], coarse, bound, work,
-                        out + done * format.channels, unsettled);
+            class_block(block_first, size, shape, format, classes[m], chosen, work, out + done * format.channels,
+                        unsettled);
     }
     return !unsettled;
 }
