@@ -3,11 +3,8 @@
 // class and block of frames: every tone's bracketed terms summed into the
 // class's intervals, on vectors (a copy of the loops for each instruction
 // set, as for tones); the fades' gains where a fade reaches the block; the
-// rounding test, which marks the frames it leaves open. An open frame is
-// tried again with each tone's bracket narrowed at its peaks (exact_sine.hpp:
-// a tone at full amplitude, alone in its channel, is open at every peak
-// otherwise), then made exactly. Proofs in signal_stream.hpp; the kernel's
-// in sine_kernel.hpp.
+// rounding test, which marks the frames it leaves open; those made again
+// exactly. Proofs in signal_stream.hpp; the kernel's in sine_kernel.hpp.
 #include "lib/signal_stream.hpp"
 
 #include "lib/accurate_sine.hpp"
@@ -42,6 +39,16 @@ struct interval {
 [[gnu::always_inline]] inline interval plain_bracket(double sine, double bound)
 {
     return {std::max(sine - bound, -1.0), std::min(sine + bound, 1.0)};
+}
+
+// The same, narrowed at a peak by the kernel's peak distance
+// (exact_sine.hpp): to +-1 exactly, or within +-(1 - 2^-53). Without it a
+// tone at full amplitude, alone in its channel (a cosine, say), would be
+// open at every peak.
+[[gnu::always_inline]] inline interval peak_bracket(sine_and_peak estimate, double bound)
+{
+    const sine_bracket s = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
+    return {std::max(s.low, -1.0), std::min(s.high, 1.0)};
 }
 
 // RN(a s) over s in [sl, sh] runs between RN(a sl) and RN(a sh), in either
@@ -86,7 +93,7 @@ template <bool fused, bool far, bool phased, bool add, class Kernel>
     const double a = tone.amplitude;
     for (std::size_t j = 0; j < count; ++j) {
         const sine_and_peak estimate = kernel_estimate<fused>(kernel, {x[j], sign[j]});
-        const interval term = scaled(a, plain_bracket(estimate.sine, bound));
+        const interval term = scaled(a, peak_bracket(estimate, bound));
         low[j] = add ? low[j] + term.low : term.low;
         high[j] = add ? high[j] + term.high : term.high;
     }
@@ -207,29 +214,13 @@ interval faded(const signal_shape& shape, std::int64_t index, double bound, inte
     return y;
 }
 
-// The rounding test on one interval: the sample from its low end, and
-// whether the high end gives another. |y| <= 1 (the sums are checked), so
-// the ends are clamped there, which keeps P times them below 2^31.
-// Intervals order -0 and +0 as one number, while f32 tells them apart: an
-// end at zero, where y might be either, leaves a float sample open
-// (`signed_zeros`; a class with no tone is +0 exactly, and stays so times
-// a gain).
-template <class Sample>
-[[gnu::always_inline]] inline bool settle_one(interval y, double peak, bool signed_zeros, Sample& sample)
-{
-    const double y_low = std::clamp(y.low, -1.0, 1.0), y_high = std::clamp(y.high, -1.0, 1.0);
-    if constexpr (is_float_sample<Sample>) {
-        sample = scale_sample<float>(y_low, peak);
-        const float other = scale_sample<float>(y_high, peak);
-        return !same_sample(sample, other) || (signed_zeros && (y.low == 0 || y.high == 0));
-    } else {
-        sample = scale_to_integer(y_low, peak);
-        return sample != scale_to_integer(y_high, peak);
-    }
-}
-
-// The test on a class's block, as settle_one: samples[j], and marks[j]
-// where open; written out, so that it runs on vectors.
+// The rounding test on a class's block: samples[j] from the low end, and
+// marks[j] where the high end gives another sample. |y| <= 1 (the sums are
+// checked), so the ends are clamped there, which keeps P times them below
+// 2^31. Intervals order -0 and +0 as one number, while f32 tells them
+// apart: an end at zero, where y might be either, leaves a float sample
+// open (`signed_zeros`; a class with no tone is +0 exactly, and stays so
+// times a gain).
 template <class Sample>
 [[gnu::always_inline]] inline std::int32_t settle_pass(const double* low, const double* high, Sample* samples,
                                                        std::uint8_t* marks, std::size_t count, double peak,
@@ -282,34 +273,6 @@ struct channel_class {
     std::uint32_t tones;
     std::uint32_t channels;
 };
-
-// The class's frame `index` tried again, one frame, each tone's bracket
-// narrowed at its peaks by the kernel's peak distance. True where settled.
-template <class Sample, class Kernel>
-bool narrowed_sample(std::int64_t index, const signal_shape& shape, const tone_format& format,
-                     const channel_class& group, const Kernel& kernel, double bound, Sample& sample)
-{
-    interval y{0.0, 0.0};
-    bool started = false;
-    for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
-        if ((group.tones >> k & 1) == 0)
-            continue;
-        const double angle = signal_angle(index, shape.tones[k], format.rate);
-        const half_turn_angle reduced = std::fabs(angle) > half_turn_domain ? kernel_reduction<fast_fma, true>(angle)
-                                                                           : kernel_reduction<fast_fma, false>(angle);
-        const sine_and_peak estimate = kernel_estimate<fast_fma>(kernel, reduced);
-        const sine_bracket s = narrowed_bracket(estimate.sine, bound, estimate.peak, peak_distance_bound);
-        const interval term = scaled(shape.tones[k].amplitude, {s.low, s.high});
-        y = started ? interval{y.low + term.low, y.high + term.high} : term;
-        started = true;
-    }
-    y = faded(shape, index, bound, y);
-    Sample settled;
-    if (settle_one(y, format.peak, is_float_sample<Sample> && started, settled))
-        return false;
-    sample = settled;
-    return true;
-}
 
 // RN(sin t) from the accurate path; `unsettled` where it left one open.
 double exact_sine_of(double angle, bool& unsettled)
@@ -417,12 +380,7 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
     if (open > 0)
         for_each_marked(work.marks, count, [&](std::size_t j) {
             const std::int64_t index = first + static_cast<std::int64_t>(j);
-            Sample sample{};
-            const bool settled = plan.coarse
-                                     ? narrowed_sample(index, shape, format, group, coarse_kernel, plan.bound, sample)
-                                     : narrowed_sample(index, shape, format, group, fine_kernel, plan.bound, sample);
-            if (!settled)
-                sample = exact_sample<Sample>(index, shape, format, group, unsettled);
+            const Sample sample = exact_sample<Sample>(index, shape, format, group, unsettled);
             if constexpr (is_float_sample<Sample>)
                 samples[j] = sample;
             else
