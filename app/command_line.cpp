@@ -317,9 +317,9 @@ bool read_signal_option(std::string_view name, const char* value, signal_options
     }
     if (name == "phase") {
         const auto degrees = decimal_number(value);
-        if (!degrees)
+        if (!degrees || !phase_of(*degrees))
             return bad_value("phase", value, "decimal degrees, such as 90");
-        options.phase = *degrees / 360.0;
+        options.phase = phase_of(*degrees);
         options.phase_text = value;
         return true;
     }

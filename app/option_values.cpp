@@ -141,6 +141,14 @@ std::optional<std::int64_t> duration_frames(std::string_view text, std::uint32_t
     return frames < longest_duration ? frames : longest_duration;
 }
 
+std::optional<double> phase_of(double degrees)
+{
+    const double cycles = degrees / 360.0;
+    if (cycles == 0 && degrees != 0)
+        return std::nullopt;
+    return cycles;
+}
+
 std::optional<puretone_tone> tone_of(std::string_view text)
 {
     puretone_tone tone{0, 0, 0, PURETONE_LEVEL_FULL, 0};
@@ -178,9 +186,9 @@ std::optional<puretone_tone> tone_of(std::string_view text)
     if (second_colon == std::string_view::npos)
         return tone;
     const auto degrees = decimal_number(text.substr(second_colon + 1));
-    if (!degrees)
+    if (!degrees || !phase_of(*degrees))
         return std::nullopt;
-    tone.phase = *degrees / 360.0;
+    tone.phase = *phase_of(*degrees);
     return tone;
 }
 

@@ -35,6 +35,10 @@ std::optional<std::int64_t> duration_frames(std::string_view text, std::uint32_t
 
 constexpr std::int64_t longest_duration = std::int64_t{1} << 40;
 
+// A phase in degrees as cycles, RN(degrees / 360); nothing for a nonzero
+// one that rounds to 0 cycles.
+std::optional<double> phase_of(double degrees);
+
 // A tone: [CHANNELS=]FREQ[:LEVEL[:PHASE]]. CHANNELS lists 1-based channel
 // numbers and ranges from 1 to 8 ("2", "1,3", "1-6"), none for every
 // channel; FREQ is decimal hertz; LEVEL is level_of's (a ratio may be

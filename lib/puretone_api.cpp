@@ -295,7 +295,7 @@ const char* puretone_strerror(int code)
     case PURETONE_ERROR_COUNT:
         return "the sample count is negative";
     case PURETONE_ERROR_WINDOW:
-        return "the samples reach past index 2147483647";
+        return "the samples reach past index 2147483647, or past the signal's length";
     case PURETONE_ERROR_NULL:
         return "the buffer is NULL";
     case PURETONE_ERROR_SAMPLE_COUNT:
@@ -314,7 +314,8 @@ const char* puretone_strerror(int code)
         return "an angle of the window is beyond 8.8e14, where the exact reduction ends (a higher rate, a lower "
                "frequency or an earlier window fits)";
     case PURETONE_ERROR_FRAME_COUNT:
-        return "the frame count is negative, or the file's sizes would not fit RIFF's 32 bits";
+        return "the frame count is negative, or the file's sizes would not fit RIFF's 32 bits (for a signal: its "
+               "length is outside 0 to 2^31)";
     case PURETONE_ERROR_UNSETTLED:
         return "a sine or a level's peak was still open at 512 bits, which no known case needs; the buffer is "
                "partly written and must not be used: please report the frequency, the format and the window";

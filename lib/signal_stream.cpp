@@ -99,6 +99,41 @@ template <bool fused, bool far, bool phased, bool add, class Kernel>
     }
 }
 
+// The same for f32 near angles, from estimates whose bound is relative to
+// the sine (sine_kernel.hpp, relative_estimate): within relative |y| +
+// absolute, or `least` where a test raises it. A tone at a level below 1
+// crosses zero where an absolute bound (2^-48.7) cannot tell which float
+// a sample rounds to; this one can, as for tones. No narrowing at peaks:
+// there the two ends give the same float (1 - 2^-48 rounds to 1).
+template <bool fused, bool phased, bool add>
+[[gnu::always_inline]] inline void relative_terms(const signal_tone& tone, double least,
+                                                  const double* __restrict times, double* __restrict low,
+                                                  double* __restrict high, double* __restrict x,
+                                                  double* __restrict small, std::size_t count)
+{
+    const double frequency = tone.frequency, phase = tone.phase;
+    for (std::size_t j = 0; j < count; ++j) {
+        double c = times[j] * frequency;
+        if constexpr (phased)
+            c = c + phase;
+        c = c * 2.0;
+        x[j] = c * pi;
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        const half_turn_pair reduced = reduce_half_turns_precisely<fused>(x[j]);
+        x[j] = with_sign(reduced.c, reduced.sign);
+        small[j] = with_sign(reduced.rl, reduced.sign);
+    }
+    const estimate_bound own = relative_bound(float_kernel, false);
+    const double a = tone.amplitude;
+    for (std::size_t j = 0; j < count; ++j) {
+        const double sine = relative_estimate<fused>(float_kernel, x[j], small[j]);
+        const interval term = scaled(a, plain_bracket(sine, std::max(bound_of(own, sine), least)));
+        low[j] = add ? low[j] + term.low : term.low;
+        high[j] = add ? high[j] + term.high : term.high;
+    }
+}
+
 template <bool fused, class Kernel>
 [[gnu::always_inline]] inline void tone_terms_for(const Kernel& kernel, const signal_tone& tone, double bound,
                                                   bool add, const double* times, double* low, double* high,
@@ -120,37 +155,53 @@ template <bool fused, class Kernel>
 #undef PURETONE_TERMS
 }
 
-// The kernel as the caller chose it: coarse or fine.
+// Which estimates a signal's terms take: the coarse kernel, the fine one,
+// or for f32 the fine one with a bound relative to the sine (beyond
+// half_turn_domain, where the reduction errs in absolute terms, the fine
+// one with its absolute bound).
+enum class estimates { coarse, fine, relative };
+
 template <bool fused>
-[[gnu::always_inline]] inline void tone_terms_with(bool coarse, const signal_tone& tone, double bound, bool add,
+[[gnu::always_inline]] inline void tone_terms_with(estimates kind, const signal_tone& tone, double bound, bool add,
                                                    const double* times, double* low, double* high, double* x,
                                                    double* sign, std::size_t count, bool far)
 {
-    if (coarse)
+    if (kind == estimates::coarse)
         return tone_terms_for<fused>(coarse_kernel, tone, bound, add, times, low, high, x, sign, count, far);
-    tone_terms_for<fused>(fine_kernel, tone, bound, add, times, low, high, x, sign, count, far);
+    if (kind == estimates::fine || far) {
+        const double fine_bound = std::max(bound, fine_kernel.total_bound);  // relative's `bound` is the least
+        return tone_terms_for<fused>(fine_kernel, tone, fine_bound, add, times, low, high, x, sign, count, far);
+    }
+    // `bound` is the least, 0 unless a test raises it.
+    const int choice = (tone.phase != 0) * 2 + add;
+    switch (choice) {
+    case 0: return relative_terms<fused, false, false>(tone, bound, times, low, high, x, sign, count);
+    case 1: return relative_terms<fused, false, true>(tone, bound, times, low, high, x, sign, count);
+    case 2: return relative_terms<fused, true, false>(tone, bound, times, low, high, x, sign, count);
+    default: return relative_terms<fused, true, true>(tone, bound, times, low, high, x, sign, count);
+    }
 }
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
-tone_terms_avx512(bool coarse, const signal_tone& tone, double bound, bool add, const double* times, double* low,
+tone_terms_avx512(estimates kind, const signal_tone& tone, double bound, bool add, const double* times, double* low,
                   double* high, double* x, double* sign, std::size_t count, bool far)
 {
-    tone_terms_with<true>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<true>(kind, tone, bound, add, times, low, high, x, sign, count, far);
 }
 
-__attribute__((target("avx2,fma"))) void tone_terms_avx2(bool coarse, const signal_tone& tone, double bound, bool add,
+__attribute__((target("avx2,fma"))) void tone_terms_avx2(estimates kind, const signal_tone& tone, double bound, bool add,
                                                          const double* times, double* low, double* high, double* x,
                                                          double* sign, std::size_t count, bool far)
 {
-    tone_terms_with<true>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<true>(kind, tone, bound, add, times, low, high, x, sign, count, far);
 }
 #endif
 
 // Adds one tone's terms for frames first .. first + count - 1, by the
-// coarse kernel or the fine one, within `bound` (the chosen kernel's, or a
-// larger one).
-void add_tone_terms(bool coarse, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
+// estimates `kind`, within `bound` (the kernel's, or a larger one; for
+// relative estimates, the least bound).
+void add_tone_terms(estimates kind, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
                     const double* times, double* low, double* high, double* x, double* sign, std::size_t count)
 {
     // |t| is monotonic along a block (each step of the angle is), so its
@@ -161,14 +212,14 @@ void add_tone_terms(bool coarse, const signal_tone& tone, std::int32_t first, do
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
     switch (widest_kernel_isa()) {
     case kernel_isa::avx512_fma:
-        return tone_terms_avx512(coarse, tone, bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_avx512(kind, tone, bound, add, times, low, high, x, sign, count, far);
     case kernel_isa::avx2_fma:
-        return tone_terms_avx2(coarse, tone, bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_avx2(kind, tone, bound, add, times, low, high, x, sign, count, far);
     case kernel_isa::baseline:
         break;
     }
 #endif
-    tone_terms_with<fast_fma>(coarse, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<fast_fma>(kind, tone, bound, add, times, low, high, x, sign, count, far);
 }
 
 // The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
@@ -342,8 +393,9 @@ struct block_arrays {
 
 // How a signal's blocks are made: its kernel and bound.
 struct signal_plan {
-    bool coarse;
-    double bound;
+    estimates kind;
+    double bound;       // the terms' (for relative estimates, the least)
+    double fade_bound;  // the fades' gains', by the fine kernel
 };
 
 // One class's frames first .. first + count - 1 (count <= signal_block)
@@ -356,7 +408,7 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
     for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
         if ((group.tones >> k & 1) == 0)
             continue;
-        add_tone_terms(plan.coarse, shape.tones[k], first, format.rate, plan.bound, started, work.times, work.low,
+        add_tone_terms(plan.kind, shape.tones[k], first, format.rate, plan.bound, started, work.times, work.low,
                        work.high, work.x, work.sign, count);
         started = true;
     }
@@ -366,7 +418,7 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
     const std::int64_t last = std::int64_t{first} + static_cast<std::int64_t>(count) - 1;
     if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
         for (std::size_t j = 0; j < count; ++j) {
-            const interval y = faded(shape, first + static_cast<std::int64_t>(j), plan.bound, {work.low[j], work.high[j]});
+            const interval y = faded(shape, first + static_cast<std::int64_t>(j), plan.fade_bound, {work.low[j], work.high[j]});
             work.low[j] = y.low;
             work.high[j] = y.high;
         }
@@ -421,10 +473,15 @@ bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& s
 {
     // Integer samples below 2^16 (s16, and deep levels) take the coarse
     // kernel: its bound, 2^-35.7, leaves about one frame in 2^18 open
-    // there. Larger ones, and f32, take the fine kernel.
+    // there. Larger ones take the fine kernel, and f32 its relative bound.
     const bool coarse = !is_float_sample<Sample> && format.peak < 0x1p16;
-    const double kernel_bound = coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
-    const signal_plan chosen{coarse, plan.first_bound != 0 ? plan.first_bound : kernel_bound};
+    const estimates kind = is_float_sample<Sample> ? estimates::relative : coarse ? estimates::coarse : estimates::fine;
+    const double kernel_bound = kind == estimates::coarse ? coarse_kernel.total_bound
+                                : kind == estimates::fine ? fine_kernel.total_bound
+                                                          : 0.0;
+    const double raised = plan.first_bound;
+    const signal_plan chosen{kind, raised != 0 ? std::max(raised, kernel_bound) : kernel_bound,
+                             std::max(raised, fine_kernel.total_bound)};
     channel_class classes[most_channels];
     const std::uint32_t class_count = channel_classes(shape, format, classes);
     block_arrays work;

@@ -721,6 +721,8 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         {{"--length", "1"}, {"440", "1"}, true, "--length or --frames"},
         {{"--length", "1", "--frames", "5"}, {}, true, "cannot both"},
         {{"--phase", "1e300"}, {}, true, "'1e300' is out of range"},
+        {{"--phase", "1e-322"}, {}, true, "'1e-322'"},  // nonzero degrees, zero cycles
+        {{"--tone", "1000:0.5:4.9e-324"}, {}, true, "'1000:0.5:4.9e-324'"},
     };
     for (const auto& c : bad_options)
         for (const char* name : {"keep.wav", "new.wav"}) {

@@ -93,6 +93,10 @@ const signal_case cases[] = {
      {{1000, 0, 0, false, 0}, {1000, -0.0, 0, false, 0}}, 0, 0, 0, 0, 100},
     {"a peak so small f32 underflows", 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 1e-40, 1,
      {{1000, 0.5, 0, false, 0}, {3000, 0.5, 0, false, 0}}, 0, 0, 0, 0, 500},
+    {"f32 far out, beyond 2^40", 8000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1,
+     {{19999.5, 0.5, 0.1, false, 0}, {7000, -0.25, 0, false, 0}}, 0, 0, 0, 2000000000, 800},
+    {"f32 zero crossings at a level: Nyquist, and 1 kHz at 48 kHz", 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 2,
+     {{24000, 0.5, 0, false, 1}, {1000, -0.75, 0.5, false, 2}}, 0, 0, 0, 1000000, 600},
     {"peaks in 32 bits, a cosine", 192000, PURETONE_FORMAT_S32, PURETONE_LEVEL_FULL, 0, 1,
      {{48000, 1, 0.25, false, 0}}, 0, 0, 0, 0, 500},
 };

@@ -49,8 +49,8 @@ and fades multiply the sum by a raised-cosine gain:
 with the phase p_k = RN(degrees / 360) in cycles, and the sample the
 format's rounding of y as above.
 
-    >>> puretone.samples(None, 3, tones=[(1000, 0.5), puretone.Tone(500, "-6dB", 90)], rate=48000)
-    array([16422, 17835, 19046], dtype=int16)
+    >>> puretone.samples(None, 3, tones=[(1000, 0.5), puretone.Tone(500, "-6.1dB", 90)], rate=48000)
+    array([16234, 18338, 20335], dtype=int16)
 """
 import dataclasses
 import decimal
@@ -205,7 +205,7 @@ def _format(rate, format, level, channels) -> Tuple[_Fields, type]:
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = reading
     elif isinstance(level, (fractions.Fraction, decimal.Decimal)) and not _refused(level):
-        if not (level.is_finite() if isinstance(level, decimal.Decimal) else True):
+        if not (level.is_finite() if isinstance(level, decimal.Decimal) else True) or abs(level) > 1:
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = _LEVEL_RATIO, _exact_ratio(level, index)
     else:
@@ -239,8 +239,13 @@ _ToneFields = Tuple[float, int, float, float, int]
 
 
 def _phase(degrees, name: str) -> float:
-    """A phase in degrees as cycles: RN(degrees / 360), as the program does."""
-    return _real(degrees, name) / 360.0
+    """A phase in degrees as cycles: RN(degrees / 360), as the program does;
+    a nonzero one that rounds to 0 cycles is refused, as the program does."""
+    value = _real(degrees, name)
+    cycles = value / 360.0
+    if cycles == 0 and value != 0:
+        raise ValueError(f"{name}={degrees!r}: the phase is too small to be a phase ({value} degrees is 0 cycles)")
+    return cycles
 
 
 def _tone_fields(tone, position: int) -> _ToneFields:
@@ -257,7 +262,10 @@ def _tone_fields(tone, position: int) -> _ToneFields:
             raise ValueError(f"{name}.level={tone.level!r} is not valid (full, a ratio from -1 to 1, or dB)")
         kind, value = reading
     elif isinstance(tone.level, (fractions.Fraction, decimal.Decimal)):
-        kind, value = _LEVEL_RATIO, float(tone.level)
+        exact = tone.level
+        if not (exact.is_finite() if isinstance(exact, decimal.Decimal) else True) or abs(exact) > 1:
+            raise ValueError(f"{name}.level={exact!r} is not valid (full, a ratio from -1 to 1, or dB)")
+        kind, value = _LEVEL_RATIO, float(exact)
     else:
         kind, value = _LEVEL_RATIO, _real(tone.level, f"{name}.level", "a real number or a string")
     mask = 0
@@ -266,7 +274,7 @@ def _tone_fields(tone, position: int) -> _ToneFields:
         listed: List[SupportsIndex] = [chosen] if not isinstance(chosen, collections.abc.Iterable) else list(chosen)
         for channel in listed:
             number = _integer(channel, f"{name}.channels")
-            if not 1 <= number <= 32:
+            if not 1 <= number <= 8:
                 raise ValueError(f"{name}.channels: channel {number} is not from 1 to 8")
             mask |= 1 << (number - 1)
         if mask == 0:
@@ -301,6 +309,8 @@ def _check(fields: _Fields, signal, start: int, count: int, passed: str, rate, l
                  _ERROR_ANGLE: f"{passed}, rate={fields[0]}"}.get(code, passed)
         if code == _ERROR_LEVEL and any(tone[1] != _LEVEL_FULL for tone in signal[0]):
             named = f"{passed} (a level: the signal's, or a tone's)"
+        if code in (_ERROR_TONE, _ERROR_FADE):
+            named = f"{passed}, phase or fades"
         raise ValueError(f"{named}: {message}")
 
 
@@ -436,9 +446,10 @@ def tone(
     fields, dtype = _format(rate, format, level, channels)
     # An invalid rate gives some count here; the library refuses the rate first.
     count = round(duration * operator.index(rate))
-    ending = _frames_of(fade_out, rate, "fade_out")
-    signal = _signal(frequency, tones, phase, count if ending > 0 else 0, _frames_of(fade_in, rate, "fade_in"),
-                     ending)
+    # The tone's own length, so that a fade longer than it is refused (a
+    # count past 2**31 is the window's to refuse).
+    signal = _signal(frequency, tones, phase, count if count <= 2**31 else 0, _frames_of(fade_in, rate, "fade_in"),
+                     _frames_of(fade_out, rate, "fade_out"))
     _check(fields, signal, 0, count, shown, rate, level, channels)
     return _frames(fields, dtype, signal, 0, count, None)
 

@@ -233,6 +233,10 @@ def test_a_window_is_the_slice_of_the_whole_tone_and_out_is_filled_in_place():
         (lambda: puretone.samples(None, 1, tones=[(1000,)], phase=90), "phase= is the frequency's"),
         (lambda: puretone.samples(1000, 10, fade_in=11, length=10), "fade"),
         (lambda: puretone.tone(1000, 1, fade_out=1.5), "fade"),
+        (lambda: puretone.tone(1000, 1, fade_in=2), "fade"),  # the tone's own length
+        (lambda: puretone.samples(1000, 1, phase=1e-322), "phase=1e-322"),
+        (lambda: puretone.samples(None, 1, tones=[(1000, fractions.Fraction(10**400))]), r"tones\[0\].level="),
+        (lambda: puretone.samples(1000, 1, level=decimal.Decimal("sNaN")), "level=Decimal"),
         (lambda: puretone.wav_header(1, level="-18"), "^level='-18' is not valid"),
         (lambda: puretone.samples(440, 1, channels=0), "^channels=0: the channel"),
         (lambda: puretone.samples(440, 1, channels=9), "^channels=9: "),
