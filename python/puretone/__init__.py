@@ -168,6 +168,14 @@ def _level_text(text: str) -> Optional[Tuple[int, float]]:
     return None
 
 
+def _beyond_one(value: Union[fractions.Fraction, decimal.Decimal]) -> bool:
+    """Whether an exact level is no ratio from -1 to 1: not finite, or
+    beyond (so that no conversion to a double overflows)."""
+    if isinstance(value, decimal.Decimal):
+        return not value.is_finite() or abs(value) > 1
+    return abs(value) > 1
+
+
 def _exact_ratio(level, format_index: int) -> float:
     """A ratio level whose exact value is not a double (a Fraction, a
     Decimal), as the double whose peak is the exact one: for integer
@@ -205,7 +213,7 @@ def _format(rate, format, level, channels) -> Tuple[_Fields, type]:
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = reading
     elif isinstance(level, (fractions.Fraction, decimal.Decimal)) and not _refused(level):
-        if not (level.is_finite() if isinstance(level, decimal.Decimal) else True) or abs(level) > 1:
+        if _beyond_one(level):
             raise ValueError(f"level={level!r} is not valid ({_LEVEL_FORMS})")
         kind, value = _LEVEL_RATIO, _exact_ratio(level, index)
     else:
@@ -263,7 +271,7 @@ def _tone_fields(tone, position: int) -> _ToneFields:
         kind, value = reading
     elif isinstance(tone.level, (fractions.Fraction, decimal.Decimal)):
         exact = tone.level
-        if not (exact.is_finite() if isinstance(exact, decimal.Decimal) else True) or abs(exact) > 1:
+        if _beyond_one(exact):
             raise ValueError(f"{name}.level={exact!r} is not valid (full, a ratio from -1 to 1, or dB)")
         kind, value = _LEVEL_RATIO, float(exact)
     else:
