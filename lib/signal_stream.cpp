@@ -25,6 +25,11 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
+// Open frames of a block that are made exactly without a narrowed pass
+// first: each costs about a microsecond, a narrowed pass over the block
+// about a tenth of that.
+constexpr std::int32_t most_exact_frames = 2;
+
 // Frames a block: five arrays of doubles, 5 KiB, with the samples and marks
 // beside them, well inside a 16 KiB thread stack with the accurate path on
 // top.
@@ -67,11 +72,11 @@ struct interval {
     return {std::min(std::min(a, b), std::min(c, d)), std::max(std::max(a, b), std::max(c, d))};
 }
 
-// One tone's terms RN(a s), as brackets, summed into [low, high] (`add`),
-// or setting them (the class's first tone). times[j] = RN(i / R) for frame
+// One tone's terms RN(a s), as brackets (`narrowed` at the peaks), summed
+// into [low, high] (`add`), or setting them (the class's first tone). times[j] = RN(i / R) for frame
 // i = first + j, shared by the tones; x and sign hold the reduced angles
 // between the loops, whose chains are then short (sine_kernel.hpp).
-template <bool fused, bool far, bool phased, bool add, class Kernel>
+template <bool fused, bool far, bool phased, bool add, bool narrowed, class Kernel>
 [[gnu::always_inline]] inline void tone_terms(const Kernel& kernel, const signal_tone& tone, double bound,
                                               const double* __restrict times, double* __restrict low,
                                               double* __restrict high, double* __restrict x,
@@ -93,7 +98,8 @@ template <bool fused, bool far, bool phased, bool add, class Kernel>
     const double a = tone.amplitude;
     for (std::size_t j = 0; j < count; ++j) {
         const sine_and_peak estimate = kernel_estimate<fused>(kernel, {x[j], sign[j]});
-        const interval term = scaled(a, peak_bracket(estimate, bound));
+        const interval s = narrowed ? peak_bracket(estimate, bound) : plain_bracket(estimate.sine, bound);
+        const interval term = scaled(a, s);
         low[j] = add ? low[j] + term.low : term.low;
         high[j] = add ? high[j] + term.high : term.high;
     }
@@ -136,21 +142,29 @@ template <bool fused, bool phased, bool add>
 
 template <bool fused, class Kernel>
 [[gnu::always_inline]] inline void tone_terms_for(const Kernel& kernel, const signal_tone& tone, double bound,
-                                                  bool add, const double* times, double* low, double* high,
-                                                  double* x, double* sign, std::size_t count, bool far)
+                                                  bool add, bool narrowed, const double* times, double* low,
+                                                  double* high, double* x, double* sign, std::size_t count, bool far)
 {
-    const int choice = far * 4 + (tone.phase != 0) * 2 + add;
-#define PURETONE_TERMS(far_, phased_, add_) \
-    tone_terms<fused, far_, phased_, add_>(kernel, tone, bound, times, low, high, x, sign, count)
+    const int choice = far * 8 + (tone.phase != 0) * 4 + add * 2 + narrowed;
+#define PURETONE_TERMS(far_, phased_, add_, narrowed_) \
+    tone_terms<fused, far_, phased_, add_, narrowed_>(kernel, tone, bound, times, low, high, x, sign, count)
     switch (choice) {
-    case 0: return PURETONE_TERMS(false, false, false);
-    case 1: return PURETONE_TERMS(false, false, true);
-    case 2: return PURETONE_TERMS(false, true, false);
-    case 3: return PURETONE_TERMS(false, true, true);
-    case 4: return PURETONE_TERMS(true, false, false);
-    case 5: return PURETONE_TERMS(true, false, true);
-    case 6: return PURETONE_TERMS(true, true, false);
-    default: return PURETONE_TERMS(true, true, true);
+    case 0: return PURETONE_TERMS(false, false, false, false);
+    case 1: return PURETONE_TERMS(false, false, false, true);
+    case 2: return PURETONE_TERMS(false, false, true, false);
+    case 3: return PURETONE_TERMS(false, false, true, true);
+    case 4: return PURETONE_TERMS(false, true, false, false);
+    case 5: return PURETONE_TERMS(false, true, false, true);
+    case 6: return PURETONE_TERMS(false, true, true, false);
+    case 7: return PURETONE_TERMS(false, true, true, true);
+    case 8: return PURETONE_TERMS(true, false, false, false);
+    case 9: return PURETONE_TERMS(true, false, false, true);
+    case 10: return PURETONE_TERMS(true, false, true, false);
+    case 11: return PURETONE_TERMS(true, false, true, true);
+    case 12: return PURETONE_TERMS(true, true, false, false);
+    case 13: return PURETONE_TERMS(true, true, false, true);
+    case 14: return PURETONE_TERMS(true, true, true, false);
+    default: return PURETONE_TERMS(true, true, true, true);
     }
 #undef PURETONE_TERMS
 }
@@ -163,14 +177,15 @@ enum class estimates { coarse, fine, relative };
 
 template <bool fused>
 [[gnu::always_inline]] inline void tone_terms_with(estimates kind, const signal_tone& tone, double bound, bool add,
-                                                   const double* times, double* low, double* high, double* x,
-                                                   double* sign, std::size_t count, bool far)
+                                                   bool narrowed, const double* times, double* low, double* high,
+                                                   double* x, double* sign, std::size_t count, bool far)
 {
     if (kind == estimates::coarse)
-        return tone_terms_for<fused>(coarse_kernel, tone, bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_for<fused>(coarse_kernel, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
     if (kind == estimates::fine || far) {
         const double fine_bound = std::max(bound, fine_kernel.total_bound);  // relative's `bound` is the least
-        return tone_terms_for<fused>(fine_kernel, tone, fine_bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_for<fused>(fine_kernel, tone, fine_bound, add, narrowed, times, low, high, x, sign, count,
+                                     far);
     }
     // `bound` is the least, 0 unless a test raises it.
     const int choice = (tone.phase != 0) * 2 + add;
@@ -184,17 +199,18 @@ template <bool fused>
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
-tone_terms_avx512(estimates kind, const signal_tone& tone, double bound, bool add, const double* times, double* low,
-                  double* high, double* x, double* sign, std::size_t count, bool far)
+tone_terms_avx512(estimates kind, const signal_tone& tone, double bound, bool add, bool narrowed, const double* times,
+                  double* low, double* high, double* x, double* sign, std::size_t count, bool far)
 {
-    tone_terms_with<true>(kind, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<true>(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
 }
 
 __attribute__((target("avx2,fma"))) void tone_terms_avx2(estimates kind, const signal_tone& tone, double bound, bool add,
-                                                         const double* times, double* low, double* high, double* x,
-                                                         double* sign, std::size_t count, bool far)
+                                                         bool narrowed, const double* times, double* low,
+                                                         double* high, double* x, double* sign, std::size_t count,
+                                                         bool far)
 {
-    tone_terms_with<true>(kind, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<true>(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
 }
 #endif
 
@@ -202,7 +218,8 @@ __attribute__((target("avx2,fma"))) void tone_terms_avx2(estimates kind, const s
 // estimates `kind`, within `bound` (the kernel's, or a larger one; for
 // relative estimates, the least bound).
 void add_tone_terms(estimates kind, const signal_tone& tone, std::int32_t first, double rate, double bound, bool add,
-                    const double* times, double* low, double* high, double* x, double* sign, std::size_t count)
+                    bool narrowed, const double* times, double* low, double* high, double* x, double* sign,
+                    std::size_t count)
 {
     // |t| is monotonic along a block (each step of the angle is), so its
     // ends hold the largest.
@@ -212,14 +229,14 @@ void add_tone_terms(estimates kind, const signal_tone& tone, std::int32_t first,
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
     switch (widest_kernel_isa()) {
     case kernel_isa::avx512_fma:
-        return tone_terms_avx512(kind, tone, bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_avx512(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
     case kernel_isa::avx2_fma:
-        return tone_terms_avx2(kind, tone, bound, add, times, low, high, x, sign, count, far);
+        return tone_terms_avx2(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
     case kernel_isa::baseline:
         break;
     }
 #endif
-    tone_terms_with<fast_fma>(kind, tone, bound, add, times, low, high, x, sign, count, far);
+    tone_terms_with<fast_fma>(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
 }
 
 // The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
@@ -404,31 +421,42 @@ template <class Sample>
 void class_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
                  const channel_class& group, signal_plan plan, block_arrays& work, Sample* out, bool& unsettled)
 {
-    bool started = false;
-    for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
-        if ((group.tones >> k & 1) == 0)
-            continue;
-        add_tone_terms(plan.kind, shape.tones[k], first, format.rate, plan.bound, started, work.times, work.low,
-                       work.high, work.x, work.sign, count);
-        started = true;
-    }
-    if (!started)
-        std::fill_n(work.low, count, 0.0), std::fill_n(work.high, count, 0.0);
-    // Fades, only in the blocks they reach.
-    const std::int64_t last = std::int64_t{first} + static_cast<std::int64_t>(count) - 1;
-    if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
-        for (std::size_t j = 0; j < count; ++j) {
-            const interval y = faded(shape, first + static_cast<std::int64_t>(j), plan.fade_bound, {work.low[j], work.high[j]});
-            work.low[j] = y.low;
-            work.high[j] = y.high;
-        }
-    std::fill_n(work.marks + (count & ~std::size_t{7}), 8, std::uint8_t{0});  // whole words for for_each_marked
+    const bool started = group.tones != 0;
     Sample* samples = reinterpret_cast<Sample*>(work.integers);
-    std::int32_t open;
-    if constexpr (is_float_sample<Sample>)
-        open = settle_signal(work.low, work.high, samples, work.marks, count, format.peak, started);
-    else
-        open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
+    // The terms with plain brackets first; where they leave more than a
+    // few frames open (peaks on a sample's boundary: a tone at full level
+    // alone, a cosine), again with the brackets narrowed at the peaks.
+    std::int32_t open = 0;
+    for (const bool narrowed : {false, true}) {
+        bool added = false;
+        for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
+            if ((group.tones >> k & 1) == 0)
+                continue;
+            add_tone_terms(plan.kind, shape.tones[k], first, format.rate, plan.bound, added, narrowed, work.times,
+                           work.low, work.high, work.x, work.sign, count);
+            added = true;
+        }
+        if (!started)
+            std::fill_n(work.low, count, 0.0), std::fill_n(work.high, count, 0.0);
+        // Fades, only in the blocks they reach.
+        const std::int64_t last = std::int64_t{first} + static_cast<std::int64_t>(count) - 1;
+        if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
+            for (std::size_t j = 0; j < count; ++j) {
+                const interval y = faded(shape, first + static_cast<std::int64_t>(j), plan.fade_bound,
+                                         {work.low[j], work.high[j]});
+                work.low[j] = y.low;
+                work.high[j] = y.high;
+            }
+        std::fill_n(work.marks + (count & ~std::size_t{7}), 8, std::uint8_t{0});  // whole words for for_each_marked
+        if constexpr (is_float_sample<Sample>)
+            open = settle_signal(work.low, work.high, samples, work.marks, count, format.peak, started);
+        else
+            open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
+        // f32 takes no narrowing (relative_terms); one exact frame costs
+        // about what a narrowed pass over a block does.
+        if (open <= most_exact_frames || is_float_sample<Sample>)
+            break;
+    }
     if (open > 0)
         for_each_marked(work.marks, count, [&](std::size_t j) {
             const std::int64_t index = first + static_cast<std::int64_t>(j);
