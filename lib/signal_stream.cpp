@@ -408,12 +408,66 @@ struct block_arrays {
     alignas(64) std::uint8_t marks[signal_block + 8];  // a last word past a whole block's, cleared
 };
 
+// Whether every tone of a class has amplitude 0.
+bool silent_class(const signal_shape& shape, const channel_class& group)
+{
+    for (std::uint32_t k = 0; k < shape.tone_count; ++k)
+        if ((group.tones >> k & 1) != 0 && shape.tones[k].amplitude != 0)
+            return false;
+    return true;
+}
+
 // How a signal's blocks are made: its kernel and bound.
 struct signal_plan {
     estimates kind;
     double bound;       // the terms' (for relative estimates, the least)
     double fade_bound;  // the fades' gains', by the fine kernel
 };
+
+template <class Sample>
+void copy_to_channels(const Sample* samples, std::size_t count, const tone_format& format, const channel_class& group,
+                      Sample* out)
+{
+    if (format.channels == 1) {  // contiguous: a loop on vectors
+        std::copy_n(samples, count, out);
+        return;
+    }
+    for (std::uint32_t c = 0; c < format.channels; ++c)
+        if (group.channels >> c & 1)
+            for (std::size_t j = 0; j < count; ++j)
+                out[j * format.channels + c] = samples[j];
+}
+
+// An f32 class whose tones all have amplitude 0: y is a zero, whose sign
+// the intervals do not hold. RN(0 s) is -0 where s is negative (or -0),
+// else +0; RN(-0 + -0) is -0, and any other sum of zeros +0 (rounding to
+// nearest); a gain g >= +0 and the peak P >= +0 keep a zero's sign. So the
+// sample is -0 where every tone's RN(sin t) has its sign bit set, else +0,
+// and a tone whose bracket holds 0 leaves the frame open.
+void silent_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
+                  const channel_class& group, const signal_plan& plan, block_arrays& work, float* out,
+                  bool& unsettled)
+{
+    float* samples = reinterpret_cast<float*>(work.integers);
+    std::fill_n(samples, count, -0.0f);
+    std::fill_n(work.marks, count + 8, std::uint8_t{0});
+    for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
+        if ((group.tones >> k & 1) == 0)
+            continue;
+        signal_tone unit = shape.tones[k];
+        unit.amplitude = 1.0;  // the brackets of RN(sin t) themselves
+        add_tone_terms(plan.kind, unit, first, format.rate, plan.bound, false, false, work.times, work.low,
+                       work.high, work.x, work.sign, count);
+        for (std::size_t j = 0; j < count; ++j) {
+            samples[j] = work.low[j] > 0 ? 0.0f : samples[j];
+            work.marks[j] = work.marks[j] | (work.low[j] <= 0 && work.high[j] >= 0);
+        }
+    }
+    for_each_marked(work.marks, count, [&](std::size_t j) {
+        samples[j] = exact_sample<float>(first + static_cast<std::int64_t>(j), shape, format, group, unsettled);
+    });
+    copy_to_channels(samples, count, format, group, out);
+}
 
 // One class's frames first .. first + count - 1 (count <= signal_block)
 // into its channels of `out`; work.times already holds the block's times.
@@ -423,6 +477,9 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
 {
     const bool started = group.tones != 0;
     Sample* samples = reinterpret_cast<Sample*>(work.integers);
+    if constexpr (is_float_sample<Sample>)
+        if (started && silent_class(shape, group))
+            return silent_block(first, count, shape, format, group, plan, work, out, unsettled);
     // The terms with plain brackets first; where they leave more than a
     // few frames open (peaks on a sample's boundary: a tone at full level
     // alone, a cosine), again with the brackets narrowed at the peaks.
@@ -466,21 +523,17 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
             else
                 work.integers[j] = sample;
         });
-    const auto sample_at = [&](std::size_t j) {
-        if constexpr (is_float_sample<Sample>)
-            return samples[j];
-        else
-            return static_cast<Sample>(work.integers[j]);
-    };
-    if (format.channels == 1) {  // contiguous: a loop on vectors
+    if constexpr (is_float_sample<Sample>) {
+        copy_to_channels(samples, count, format, group, out);
+    } else if (format.channels == 1) {  // contiguous: a loop on vectors
         for (std::size_t j = 0; j < count; ++j)
-            out[j] = sample_at(j);
-        return;
+            out[j] = static_cast<Sample>(work.integers[j]);
+    } else {
+        for (std::uint32_t c = 0; c < format.channels; ++c)
+            if (group.channels >> c & 1)
+                for (std::size_t j = 0; j < count; ++j)
+                    out[j * format.channels + c] = static_cast<Sample>(work.integers[j]);
     }
-    for (std::uint32_t c = 0; c < format.channels; ++c)
-        if (group.channels >> c & 1)
-            for (std::size_t j = 0; j < count; ++j)
-                out[j * format.channels + c] = sample_at(j);
 }
 
 }  // namespace

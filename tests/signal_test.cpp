@@ -91,6 +91,8 @@ const signal_case cases[] = {
      0, 0, 0, 1000, 300},
     {"a silent tone's signed zeros", 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1,
      {{1000, 0, 0, false, 0}, {1000, -0.0, 0, false, 0}}, 0, 0, 0, 0, 100},
+    {"silent tones with fades, the signs of their zeros", 44100, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 1e-30, 2,
+     {{997, 0, 0, false, 0}, {-440, 0, 0.3, false, 2}}, 300, 10, 20, 0, 300},
     {"a peak so small f32 underflows", 48000, PURETONE_FORMAT_F32, PURETONE_LEVEL_RATIO, 1e-40, 1,
      {{1000, 0.5, 0, false, 0}, {3000, 0.5, 0, false, 0}}, 0, 0, 0, 0, 500},
     {"f32 far out, beyond 2^40", 8000, PURETONE_FORMAT_F32, PURETONE_LEVEL_FULL, 0, 1,
