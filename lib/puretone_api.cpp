@@ -62,6 +62,28 @@ int fill_frames(const puretone::tone_format& format, double frequency, std::int6
     return PURETONE_OK;
 }
 
+// The last checks of a call that fills frames, the buffer's, then fill(p)
+// with `out` as the format's sample type: int16_t, int32_t (s24, s32) or
+// float.
+template <class Fill>
+int with_samples(const puretone::tone_format& format, int64_t count, void* out, Fill fill)
+{
+    if (out == nullptr && count > 0)
+        return PURETONE_ERROR_NULL;
+    if (count == 0)
+        return PURETONE_OK;
+    switch (format.type) {
+    case puretone::sample_type::s16:
+        return fill(static_cast<std::int16_t*>(out));
+    case puretone::sample_type::s24:
+    case puretone::sample_type::s32:
+        return fill(static_cast<std::int32_t*>(out));
+    case puretone::sample_type::f32:
+        return fill(static_cast<float*>(out));
+    }
+    return PURETONE_ERROR_FORMAT;  // read_format admits only the four
+}
+
 // The calls below, as they run inside the default floating-point
 // environment: the exported functions enter it, whatever the caller set,
 // and hand the caller's back (the checks, the level's peak and the angle
@@ -94,20 +116,8 @@ int fill_frames(const puretone::tone_format& format, double frequency, std::int6
         if (!(std::fabs(last) <= puretone::reduction_domain))
             return PURETONE_ERROR_ANGLE;
     }
-    if (out == nullptr && count > 0)
-        return PURETONE_ERROR_NULL;
-    if (count == 0)
-        return PURETONE_OK;
-    switch (format.type) {
-    case puretone::sample_type::s16:
-        return fill_frames(format, frequency, start, count, static_cast<std::int16_t*>(out));
-    case puretone::sample_type::s24:
-    case puretone::sample_type::s32:
-        return fill_frames(format, frequency, start, count, static_cast<std::int32_t*>(out));
-    case puretone::sample_type::f32:
-        return fill_frames(format, frequency, start, count, static_cast<float*>(out));
-    }
-    return PURETONE_ERROR_FORMAT;  // read_format admits only the four
+    return with_samples(format, count, out,
+                        [&](auto* samples) { return fill_frames(format, frequency, start, count, samples); });
 }
 
 // Whether every tone's angle at the window's ends lies within the domain:
@@ -166,20 +176,8 @@ int fill_signal(const puretone::tone_format& format, const puretone::signal_shap
         return PURETONE_ERROR_WINDOW;
     if (count > 0 && !signal_angles_in_domain(shape, format.rate, start, count))
         return PURETONE_ERROR_ANGLE;
-    if (out == nullptr && count > 0)
-        return PURETONE_ERROR_NULL;
-    if (count == 0)
-        return PURETONE_OK;
-    switch (format.type) {
-    case puretone::sample_type::s16:
-        return fill_signal(format, shape, start, count, static_cast<std::int16_t*>(out));
-    case puretone::sample_type::s24:
-    case puretone::sample_type::s32:
-        return fill_signal(format, shape, start, count, static_cast<std::int32_t*>(out));
-    case puretone::sample_type::f32:
-        return fill_signal(format, shape, start, count, static_cast<float*>(out));
-    }
-    return PURETONE_ERROR_FORMAT;
+    return with_samples(format, count, out,
+                        [&](auto* samples) { return fill_signal(format, shape, start, count, samples); });
 }
 
 [[gnu::noinline]] int unguarded_header_length(const puretone_format* description)

@@ -72,6 +72,23 @@ struct interval {
     return {std::min(std::min(a, b), std::min(c, d)), std::max(std::max(a, b), std::max(c, d))};
 }
 
+// The tone's angles t = ((i / R) * f [+ p]) * 2 * pi, in the formula's
+// order, from times[j] = RN(i / R); the phase's addition fixed for the
+// loop (`phased` where p != 0).
+template <bool phased>
+[[gnu::always_inline]] inline void tone_angles(const signal_tone& tone, const double* __restrict times,
+                                               double* __restrict angles, std::size_t count)
+{
+    const double frequency = tone.frequency, phase = tone.phase;
+    for (std::size_t j = 0; j < count; ++j) {
+        double c = times[j] * frequency;
+        if constexpr (phased)
+            c = c + phase;
+        c = c * 2.0;
+        angles[j] = c * pi;
+    }
+}
+
 // One tone's terms RN(a s), as brackets (`narrowed` at the peaks), summed
 // into [low, high] (`add`), or setting them (the class's first tone). times[j] = RN(i / R) for frame
 // i = first + j, shared by the tones; x and sign hold the reduced angles
@@ -82,14 +99,7 @@ template <bool fused, bool far, bool phased, bool add, bool narrowed, class Kern
                                               double* __restrict high, double* __restrict x,
                                               double* __restrict sign, std::size_t count)
 {
-    const double frequency = tone.frequency, phase = tone.phase;
-    for (std::size_t j = 0; j < count; ++j) {
-        double c = times[j] * frequency;
-        if constexpr (phased)
-            c = c + phase;
-        c = c * 2.0;
-        x[j] = c * pi;
-    }
+    tone_angles<phased>(tone, times, x, count);
     for (std::size_t j = 0; j < count; ++j) {
         const half_turn_angle reduced = kernel_reduction<fused, far>(x[j]);
         x[j] = reduced.x;
@@ -117,14 +127,7 @@ template <bool fused, bool phased, bool add>
                                                   double* __restrict high, double* __restrict x,
                                                   double* __restrict small, std::size_t count)
 {
-    const double frequency = tone.frequency, phase = tone.phase;
-    for (std::size_t j = 0; j < count; ++j) {
-        double c = times[j] * frequency;
-        if constexpr (phased)
-            c = c + phase;
-        c = c * 2.0;
-        x[j] = c * pi;
-    }
+    tone_angles<phased>(tone, times, x, count);
     for (std::size_t j = 0; j < count; ++j) {
         const half_turn_pair reduced = reduce_half_turns_precisely<fused>(x[j]);
         x[j] = with_sign(reduced.c, reduced.sign);

@@ -6,6 +6,7 @@
 #include <puretone/puretone.h>
 #include <puretone/puretone.hpp>
 
+#include "buffer_values.hpp"
 #include "mpfr_oracle.hpp"
 
 #include <gtest/gtest.h>
@@ -141,22 +142,6 @@ TEST(api, the_callers_floating_point_environment_changes_nothing_and_comes_back)
 }
 
 // Frame `k` of a window read back as a double: the integer, or the float.
-double frame_value(const std::vector<unsigned char>& buffer, int format, std::size_t at)
-{
-    if (format == PURETONE_FORMAT_S16) {
-        std::int16_t value;
-        std::memcpy(&value, buffer.data() + 2 * at, 2);
-        return value;
-    }
-    if (format == PURETONE_FORMAT_F32) {
-        float value;
-        std::memcpy(&value, buffer.data() + 4 * at, 4);
-        return value;
-    }
-    std::int32_t value;
-    std::memcpy(&value, buffer.data() + 4 * at, 4);
-    return value;
-}
 
 TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
 {
@@ -201,7 +186,7 @@ TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
             << c.rate << " " << c.frequency;
         for (std::size_t k = 0; k < frames; ++k) {
             const auto index = static_cast<std::int32_t>(c.start + static_cast<std::int64_t>(k));
-            const double first = frame_value(buffer, c.format, k * c.channels);
+            const double first = puretone_test::sample_value(buffer, c.format, k * c.channels);
             if (k % 3 == 0 || c.format == PURETONE_FORMAT_F32) {
                 const double expected = puretone_test::oracle_sample(index, tone, peak);
                 ASSERT_TRUE(first == expected && (c.format != PURETONE_FORMAT_F32 || std::signbit(first) == std::signbit(expected)))
@@ -209,7 +194,7 @@ TEST(api, every_rate_format_and_level_matches_the_oracle_bit_for_bit)
                     << ": " << first << " not " << expected;
             }
             for (std::size_t channel = 1; channel < c.channels; ++channel)
-                ASSERT_EQ(std::bit_cast<std::uint64_t>(frame_value(buffer, c.format, k * c.channels + channel)),
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(puretone_test::sample_value(buffer, c.format, k * c.channels + channel)),
                           std::bit_cast<std::uint64_t>(first));
         }
     }

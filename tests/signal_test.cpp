@@ -6,6 +6,7 @@
 #include <puretone/puretone.hpp>
 
 #include "lib/signal_stream.hpp"
+#include "buffer_values.hpp"
 #include "mpfr_oracle.hpp"
 
 #include <gtest/gtest.h>
@@ -37,22 +38,6 @@ puretone_tone library_tone(const oracle_signal_tone& tone)
             tone.channels};
 }
 
-double sample_at(const std::vector<unsigned char>& buffer, int format, std::size_t at)
-{
-    if (format == PURETONE_FORMAT_S16) {
-        std::int16_t value;
-        std::memcpy(&value, buffer.data() + 2 * at, 2);
-        return value;
-    }
-    if (format == PURETONE_FORMAT_F32) {
-        float value;
-        std::memcpy(&value, buffer.data() + 4 * at, 4);
-        return value;
-    }
-    std::int32_t value;
-    std::memcpy(&value, buffer.data() + 4 * at, 4);
-    return value;
-}
 
 const signal_case cases[] = {
     {"SMPTE 60 Hz + 7 kHz, 4:1", 48000, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1,
@@ -132,7 +117,7 @@ void expect_oracle(const signal_case& c, const std::vector<unsigned char>& buffe
                                               c.fade_out};
     for (std::int64_t k = 0; k < c.count; ++k)
         for (std::uint32_t channel = 0; channel < c.channels; ++channel) {
-            const double got = sample_at(buffer, c.format, static_cast<std::size_t>(k) * c.channels + channel);
+            const double got = puretone_test::sample_value(buffer, c.format, static_cast<std::size_t>(k) * c.channels + channel);
             const double expected = puretone_test::oracle_signal_sample(c.start + k, channel, signal);
             const bool same_zero = c.format != PURETONE_FORMAT_F32 || std::signbit(got) == std::signbit(expected);
             ASSERT_TRUE(got == expected && same_zero)
