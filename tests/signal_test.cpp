@@ -38,7 +38,6 @@ puretone_tone library_tone(const oracle_signal_tone& tone)
             tone.channels};
 }
 
-
 const signal_case cases[] = {
     {"SMPTE 60 Hz + 7 kHz, 4:1", 48000, PURETONE_FORMAT_S16, PURETONE_LEVEL_FULL, 0, 1,
      {{60, 0.8, 0, false, 0}, {7000, 0.2, 0, false, 0}}, 0, 0, 0, 0, 1500},
