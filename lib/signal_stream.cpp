@@ -472,11 +472,21 @@ void silent_block(std::int32_t first, std::size_t count, const signal_shape& sha
     copy_to_channels(samples, count, format, group, out);
 }
 
+// Whether a class's blocks start with the narrowed pass: after a block
+// that needed it, and but for every eighth block, so that a class that
+// lands on its peaks (a cosine at full level, every 24th frame at 1 kHz
+// and 48 kHz) takes one pass a block, not two.
+struct narrowing {
+    bool first = false;
+    std::uint32_t blocks = 0;
+};
+
 // One class's frames first .. first + count - 1 (count <= signal_block)
 // into its channels of `out`; work.times already holds the block's times.
 template <class Sample>
 void class_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
-                 const channel_class& group, signal_plan plan, block_arrays& work, Sample* out, bool& unsettled)
+                 const channel_class& group, signal_plan plan, block_arrays& work, Sample* out, narrowing& hint,
+                 bool& unsettled)
 {
     const bool started = group.tones != 0;
     Sample* samples = reinterpret_cast<Sample*>(work.integers);
@@ -487,7 +497,8 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
     // few frames open (peaks on a sample's boundary: a tone at full level
     // alone, a cosine), again with the brackets narrowed at the peaks.
     std::int32_t open = 0;
-    for (const bool narrowed : {false, true}) {
+    const bool narrow_first = hint.first && ++hint.blocks % 8 != 0;
+    for (const bool narrowed : {narrow_first, true}) {
         bool added = false;
         for (std::uint32_t k = 0; k < shape.tone_count; ++k) {
             if ((group.tones >> k & 1) == 0)
@@ -514,7 +525,8 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
             open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
         // f32 takes no narrowing (relative_terms); one exact frame costs
         // about what a narrowed pass over a block does.
-        if (open <= most_exact_frames || is_float_sample<Sample>)
+        hint.first = narrowed;
+        if (open <= most_exact_frames || narrowed || is_float_sample<Sample>)
             break;
     }
     if (open > 0)
@@ -569,6 +581,7 @@ bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& s
     channel_class classes[most_channels];
     const std::uint32_t class_count = channel_classes(shape, format, classes);
     block_arrays work;
+    narrowing hints[most_channels];
     bool unsettled = false;
     for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(signal_block)) {
         const auto size = static_cast<std::size_t>(std::min<std::int64_t>(signal_block, count - done));
@@ -576,7 +589,7 @@ bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& s
         block_times(block_first, format.rate, work.times, size);
         for (std::uint32_t m = 0; m < class_count; ++m)
             class_block(block_first, size, shape, format, classes[m], chosen, work, out + done * format.channels,
-                        unsettled);
+                        hints[m], unsettled);
     }
     return !unsettled;
 }
