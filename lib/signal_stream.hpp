@@ -1,9 +1,12 @@
 // The samples of a signal (signal_format.hpp): tones summed per channel,
 // with fades, in any format, any window of frames at a time.
 //
-// Each tone's sine is estimated by the fine kernel within its bound and
-// bracketed: RN(sin t) lies in [RN(y - E), RN(y + E)] (RN is monotonic),
-// narrowed at peaks by the kernel's peak distance (exact_sine.hpp). The
+// Each tone's sine is estimated by a kernel within its bound (sine_kernel.hpp:
+// the coarse one for integer peaks below 2^16, the fine one above, and for
+// f32 the fine one with a bound relative to the sine) and bracketed:
+// RN(sin t) lies in [RN(y - E), RN(y + E)] (RN is monotonic) and in
+// [-1, 1], narrowed at peaks by the kernel's peak distance where a block
+// needs it (exact_sine.hpp). The
 // fixed-order arithmetic is then carried out on the brackets' ends, as
 // intervals: for doubles a in [al, ah] and b in [bl, bh], a + b lies in
 // [al + bl, ah + bh] and a b between the least and the greatest of the
@@ -15,6 +18,10 @@
 // sample at both ends, that is the sample. Where it does not, the frame is
 // made again from the correctly rounded sines (accurate_sine.hpp), in the
 // fixed order. So every sample is exact, and the kernel only sets the speed.
+// One thing intervals do not hold is the sign of a zero, which f32 keeps:
+// an f32 interval with an end at 0 is decided exactly, and a channel whose
+// tones are all at level 0 takes each zero's sign from the tones' brackets
+// (signal_stream.cpp).
 #pragma once
 
 #include "lib/signal_format.hpp"
