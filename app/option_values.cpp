@@ -2,9 +2,16 @@
 // durations rounded exactly from their digits, not through a double.
 #include "option_values.hpp"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+
+// A phase is RN(degrees / 360), rounded once, as the library's formula says:
+// on 32-bit x86 the build computes in SSE2, not x87's wider registers.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "FLT_EVAL_METHOD is not 0: a phase would be rounded twice; on 32-bit x86 build with -msse2 -mfpmath=sse"
+#endif
 
 namespace puretone {
 namespace {
