@@ -169,13 +169,12 @@ inline sine_bracket narrowed_bracket(double sine, double bound, double cosine, d
     const bool at_peak = magnitude < peak_tau - margin;   // RN(sin t) = +-1
     const bool off_peak = magnitude > peak_tau + margin;  // |RN(sin t)| <= 1 - 2^-53
     // The ends are clamped to [floor, ceiling]: to y's sign at a peak, to
-    // +-(1 - 2^-53) off one, else to +-2, which changes nothing (|y +- E| <
-    // 2). Only constants are chosen, and the operations are done for every
+    // +-(1 - 2^-53) off one, else to +-1, where RN(sin t) lies anyway. Only constants are chosen, and the operations are done for every
     // sample: a choice between operations would keep the compiler from making
     // vector code of the loops.
     const double sign = std::copysign(1.0, sine);
-    const double floor = at_peak ? sign : off_peak ? -below_one : -2.0;
-    const double ceiling = at_peak ? sign : off_peak ? below_one : 2.0;
+    const double floor = at_peak ? sign : off_peak ? -below_one : -1.0;
+    const double ceiling = at_peak ? sign : off_peak ? below_one : 1.0;
     return {std::min(std::max(sine - bound, floor), ceiling), std::min(std::max(sine + bound, floor), ceiling)};
 }
 
