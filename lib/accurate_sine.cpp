@@ -1,6 +1,7 @@
 // The accurate path: see accurate_sine.hpp for the proof of the bound.
 #include "accurate_sine.hpp"
 
+#include "double_double_sine.hpp"
 #include "multiword.hpp"
 #include "constant_bits.hpp"
 
@@ -159,6 +160,11 @@ accurate_estimate accurate_sine_estimate(double x, int bits)
 
 accurate_result accurate_sine(double x)
 {
+    if (std::fabs(x) >= tiny_angle) {
+        const settled_sine quick = double_double_sine(x);
+        if (quick.settled)
+            return {quick.value, double_double_precision};
+    }
     for (const int bits : {128, 256, 512}) {
         const accurate_result result = accurate_sine_at(x, bits);
         if (result.precision != -1)

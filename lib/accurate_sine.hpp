@@ -1,6 +1,7 @@
 // The correctly rounded sine of a double, with no multiple-precision
-// library: a Ziv loop over fixed-point evaluations of 128, 256 and 512 bits
-// (multiword.hpp), each with a proven error bound.
+// library: a Ziv loop, first in double-double arithmetic where the angle
+// allows (double_double_sine.hpp), then over fixed-point evaluations of
+// 128, 256 and 512 bits (multiword.hpp), each with a proven error bound.
 //
 // For |x| < 2^-26, RN(sin x) = x: |sin x - x| < |x|^3 / 6, below a quarter
 // of x's last place (and so below half the place under a power of two)
@@ -47,8 +48,11 @@ namespace puretone {
 
 struct accurate_result {
     double value;   // RN(sin x), when settled
-    int precision;  // the bits that settled it: 0 for |x| < 2^-26, 128, 256 or 512; -1 if none did
+    int precision;  // the bits that settled it: 0 for |x| < 2^-26, 106 (double-double), 128, 256 or 512;
+                    // -1 if none did
 };
+
+constexpr int double_double_precision = 106;
 
 // |x| < 2^60 (the reduction's domain); else precision -1.
 accurate_result accurate_sine(double x);

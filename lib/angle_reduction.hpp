@@ -197,6 +197,40 @@ template <bool fused = fast_fma>
     }
 }
 
+// The same reduction to within 2^-104.99, as a double-double, for the
+// accurate path's first try (double_double_sine.hpp): X = t - k pi = c + r
+// + d, |d| < 2^-104.99, for |t| <= half_turn_domain, k as above. After
+// steps 1 to 3 (u = t - k Q1 exactly, |u| < 2):
+//   - h2 = RN(k Q2), l2 = k Q2 - h2 exactly (product_error): |l2| <= 2^-68;
+//   - c = RN(u - h2) and e = u - h2 - c exactly (Knuth's two-sum): |c| < 2
+//     so |e| <= 2^-53;
+//   - r = RN(RN(e - l2) - RN(k Q3)): |e - l2| < 2^-52.9 rounds by at most
+//     2^-106, |k Q3| < 2^-69.6 by at most 2^-123, and the difference, below
+//     2^-52.8, by at most 2^-106;
+//   - dropped: k q, below 2^38.4 * 2^-162.
+// In all |d| < 2^-106 + 2^-123 + 2^-106 + 2^-123.6 < 2^-104.99. For k = 0
+// every step is exact and X = t.
+struct half_turn_double_double {
+    double c, r;  // X = c + r, not normalized: |r| < 2^-52.8
+    double sign;  // (-1)^k as the sign of a zero, as in half_turn_angle
+};
+
+template <bool fused = fast_fma>
+[[gnu::always_inline]] inline half_turn_double_double reduce_half_turns_exactly(double t)
+{
+    const double shifted = t * inverse_pi + integer_rounder;
+    const double k = shifted - integer_rounder;
+    const double sign = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, shifted) << 63);
+    const double h = k * pi_1;
+    const double u = (t - h) - product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
+    const double h2 = k * pi_2;
+    const double l2 = product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low);
+    const double c = u - h2;
+    const double back = c - u;
+    const double e = (u - (c - back)) + (-h2 - back);
+    return {c, (e - l2) - k * pi_3, sign};
+}
+
 // x with the sign of (-1)^k applied: exact.
 [[gnu::always_inline]] inline double with_sign(double x, double sign)
 {

@@ -3,6 +3,7 @@
 // of ratio and dBFS levels.
 #include "lib/accurate_sine.hpp"
 #include "lib/decibel_peak.hpp"
+#include "lib/double_double_sine.hpp"
 #include "lib/multiword.hpp"
 #include "lib/constant_bits.hpp"
 #include "lib/tone_format.hpp"
@@ -220,6 +221,55 @@ TEST(accurate_sine, every_estimate_lies_within_its_bound)
     }
     mpfr_clears(sine, estimate, part, static_cast<mpfr_ptr>(nullptr));
     std::cout << "largest error / bound: " << worst[0] << " at 128 bits, " << worst[1] << " at 256\n";
+}
+
+// The double-double first try, on random angles of every size in its
+// domain and on the doubles nearest k pi/2 (where the reduction's absolute
+// error counts most): its estimate h + l within its bound of sin t (MPFR at
+// 300 bits), and every sine it settles equal to MPFR's rounding.
+TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
+{
+    const int count = PURETONE_EMULATED ? 100000 : 1000000;
+    std::mt19937_64 random(106);
+    std::uniform_real_distribution<double> exponent(-26, 40);
+    std::vector<double> angles;
+    for (int n = 0; n < count; ++n)
+        angles.push_back(std::exp2(exponent(random)) * (random() % 2 != 0 ? -1 : 1));
+    mpfr_t sine, part;
+    mpfr_inits2(300, sine, part, static_cast<mpfr_ptr>(nullptr));
+    for (std::uint64_t k = 1; k < (std::uint64_t{1} << 41); k = k * 3 + 1) {
+        mpfr_const_pi(sine, MPFR_RNDN);
+        mpfr_mul_d(sine, sine, static_cast<double>(k) / 2, MPFR_RNDN);
+        const double near = mpfr_get_d(sine, MPFR_RNDN);
+        for (const double t : {near, std::nextafter(near, 0.0), std::nextafter(near, 1e300)})
+            if (t <= puretone::half_turn_domain)
+                angles.push_back(t);
+    }
+    double worst = 0;
+    int open = 0;
+    for (const double t : angles) {
+        const puretone::double_double e = puretone::double_double_sine_estimate(t);
+        mpfr_set_d(sine, t, MPFR_RNDN);
+        mpfr_sin(sine, sine, MPFR_RNDN);
+        mpfr_sub_d(part, sine, e.high, MPFR_RNDN);  // exact at 300 bits
+        mpfr_sub_d(part, part, e.low, MPFR_RNDN);
+        const double bound =
+            std::fabs(e.high) * puretone::double_double_relative_bound + puretone::double_double_absolute_bound;
+        const double ratio = std::fabs(mpfr_get_d(part, MPFR_RNDU)) / bound;
+        ASSERT_LT(ratio, 1.0) << std::hexfloat << t;
+        worst = std::max(worst, ratio);
+        const puretone::settled_sine settled = puretone::double_double_sine(t);
+        open += !settled.settled;
+        if (settled.settled) {
+            const double want = mpfr_get_d(sine, MPFR_RNDN);
+            ASSERT_EQ(std::memcmp(&settled.value, &want, sizeof want), 0) << std::hexfloat << t;
+        }
+    }
+    mpfr_clears(sine, part, static_cast<mpfr_ptr>(nullptr));
+    std::cout << "largest error / bound: " << worst << "; left open: " << open << " of " << angles.size() << '\n';
+    EXPECT_LT(open, 10);
+    EXPECT_FALSE(puretone::double_double_sine(0x1p41).settled);
+    EXPECT_FALSE(puretone::double_double_sine(NAN).settled);
 }
 
 // A ratio level's peak, F a rounded to the nearest whole number with ties
