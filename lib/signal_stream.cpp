@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 namespace puretone {
 namespace {
@@ -434,18 +435,21 @@ struct signal_plan {
     double fade_bound;  // the fades' gains', by the fine kernel
 };
 
-template <class Sample>
-void copy_to_channels(const Sample* samples, std::size_t count, const tone_format& format, const channel_class& group,
-                      Sample* out)
+// A class's samples, as settled (32-bit integers or floats), into its
+// channels of `out`.
+template <class Settled, class Sample>
+void copy_to_channels(const Settled* samples, std::size_t count, const tone_format& format,
+                      const channel_class& group, Sample* out)
 {
     if (format.channels == 1) {  // contiguous: a loop on vectors
-        std::copy_n(samples, count, out);
+        for (std::size_t j = 0; j < count; ++j)
+            out[j] = static_cast<Sample>(samples[j]);
         return;
     }
     for (std::uint32_t c = 0; c < format.channels; ++c)
         if (group.channels >> c & 1)
             for (std::size_t j = 0; j < count; ++j)
-                out[j * format.channels + c] = samples[j];
+                out[j * format.channels + c] = static_cast<Sample>(samples[j]);
 }
 
 // An f32 class whose tones all have amplitude 0: y is a zero, whose sign
@@ -496,7 +500,14 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
                  bool& unsettled)
 {
     const bool started = group.tones != 0;
-    Sample* samples = reinterpret_cast<Sample*>(work.integers);
+    // Samples are settled as 32-bit integers or floats: in place where the
+    // file is mono and its samples are that wide (s24 and s32 are made as
+    // 32-bit integers), else in work.integers, and then copied.
+    using settled_sample = std::conditional_t<is_float_sample<Sample>, float, std::int32_t>;
+    settled_sample* samples = reinterpret_cast<settled_sample*>(work.integers);
+    if constexpr (std::is_same_v<settled_sample, Sample>)
+        if (format.channels == 1)
+            samples = out;
     if constexpr (is_float_sample<Sample>)
         if (started && silent_class(shape, group))
             return silent_block(first, count, shape, format, group, plan, work, out, unsettled);
@@ -529,7 +540,7 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
         if constexpr (is_float_sample<Sample>)
             open = settle_signal(work.low, work.high, samples, work.marks, count, format.peak, started);
         else
-            open = settle_signal(work.low, work.high, work.integers, work.marks, count, format.peak);
+            open = settle_signal(work.low, work.high, samples, work.marks, count, format.peak);
         // f32 takes no narrowing (relative_terms); one exact frame costs
         // about what a narrowed pass over a block does.
         hint.first = narrowed;
@@ -539,23 +550,10 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
     if (open > 0)
         for_each_marked(work.marks, count, [&](std::size_t j) {
             const std::int64_t index = first + static_cast<std::int64_t>(j);
-            const Sample sample = exact_sample<Sample>(index, shape, format, group, unsettled);
-            if constexpr (is_float_sample<Sample>)
-                samples[j] = sample;
-            else
-                work.integers[j] = sample;
+            samples[j] = exact_sample<Sample>(index, shape, format, group, unsettled);
         });
-    if constexpr (is_float_sample<Sample>) {
+    if (static_cast<void*>(samples) != static_cast<void*>(out))
         copy_to_channels(samples, count, format, group, out);
-    } else if (format.channels == 1) {  // contiguous: a loop on vectors
-        for (std::size_t j = 0; j < count; ++j)
-            out[j] = static_cast<Sample>(work.integers[j]);
-    } else {
-        for (std::uint32_t c = 0; c < format.channels; ++c)
-            if (group.channels >> c & 1)
-                for (std::size_t j = 0; j < count; ++j)
-                    out[j * format.channels + c] = static_cast<Sample>(work.integers[j]);
-    }
 }
 
 }  // namespace
