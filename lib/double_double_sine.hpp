@@ -1,43 +1,49 @@
 // The correctly rounded sine of a double in double-double arithmetic: the
 // accurate path's first try, some ten times quicker than its fixed point.
-// It settles all but about one angle in 2^36, and says where it cannot.
+// It settles all but about one angle in 2^29, and says where it cannot.
 //
-// For |t| <= half_turn_domain (2^40):
-//  1. X = t - k pi as a double-double c + r, within 2^-104.99
-//     (angle_reduction.hpp, reduce_half_turns_exactly), |X| < 1.5711, and
-//     sin t = (-1)^k sin X.
-//  2. sin X = X S(z), z = X^2, S(z) = sum over n of (-1)^n z^n / (2n+1)!.
-//     With u = 2^-53, z <= 2.4684 and S >= sin(1.5711) / 1.5711 > 0.636:
-//     - terms n >= 16 are dropped: alternating and decreasing, they sum to
-//       less than z^16 / 33! < 2^-101.9;
-//     - terms 9 to 15 are summed in double, by Horner's rule in z's high
-//       part, as q: below 2^-45 in all (z^9 / 19!), each coefficient rounded
-//       and each of the 12 operations rounding once, with every partial sum
-//       within 1% of its first term (the ratio of terms is z / 420 < 0.006),
-//       so q errs by less than 16 u of itself: 2^-94.2 of S;
-//     - terms 0 to 8 by Horner's rule in double-double, coefficients to
-//       within u^2 of themselves. Each double-double product (with exact
-//       two_product) errs by at most 7 u^2 of its result, and each sum by
-//       at most 3 u^2 (Joldes, Muller and Popescu, ACM TOMS 2017); the
-//       terms alternate with ratios below 0.42, so no sum cancels, and the
-//       partial results' errors, carried by the powers of z, add up to at
-//       most 11 u^2 (sinh 1.5711 / 1.5711 = 1.47) < 2^-102 of S; z itself,
-//       a product of c + r by itself, errs by 7 u^2 of z, moving S by less
-//       than z |S'(z)| 7 u^2 < 3 u^2;
-//     - the final product X S adds 7 u^2.
-//     Relative to sin X: 2^-101.2 + 2^-93.5 + 2^-101.3 + 2^-103.4 + 2^-103
-//     < 2^-93.3; and the reduction's 2^-104.99 absolute (sin is 1-Lipschitz).
-//  3. The estimate h + l (h = RN(h + l)) then lies within E = 2^-91 |h| +
-//     2^-103 of sin t: twice each part above, which covers |h| in place of
-//     |sin t| and the rounding of E itself. RN(sin t) = h where the whole of
-//     [h + l - E, h + l + E] lies strictly inside h's rounding interval
-//     (settled_double).
+// u = 2^-53. Products of double-doubles err by at most 7 u^2 of their
+// result, sums of two by 3 u^2, of a double-double and a double by 2 u^2
+// (Joldes, Muller and Popescu, ACM TOMS 2017: DWTimesDW1, AccurateDWPlusDW,
+// DWPlusFP; the products' high parts exact, by FMA or Dekker's splits).
+// For 2^-26 <= |t| <= half_turn_domain (2^40):
+//  1. X = t - k pi as a double-double, within 2^-104.99 (angle_reduction.hpp,
+//     reduce_half_turns_exactly), |X| < 1.5711, and sin t = (-1)^k sin X;
+//     sin is odd, so X is taken as |X| and its sign carried with (-1)^k.
+//  2. j = rint(64 X_high), 0 <= j <= 101, and d = X - j/64 exactly: X_high
+//     - j/64 is a multiple of 2^-60 (X_high's ulp, for j > 0) below 2^-7,
+//     and the low part is added by two-sum. |d| < 2^-6.99, w = d^2 <
+//     2^-13.98 (within 7 u^2).
+//  3. sin d = d + d w P(w), P(w) = -1/6 + w/5! - w^2/7! + ... The tail p =
+//     1/5! - w/7! + w^2/9! is taken in double by Horner's rule in w's high
+//     part: it errs by less than 2^-59 (1/5!'s rounding and the last sum's,
+//     2^-60 each; the rest below 2^-78), and the dropped w^3/11! moves P by
+//     less than 2^-81.2. a = -1/6 + RN(w_high p): the product rounds by less
+//     than 2^-74, w's low part moves it by 2^-73.9 and p's error by 2^-73,
+//     so |a - P(w)| < 2^-71.97, and d w a errs by |d| 2^-85.95, the
+//     double-double steps adding |d| 2^-120. So sin d is within 2^-85.9 of
+//     itself.
+//  4. cos d = 1 + w (-1/2 + w e), e = 1/24 + w f, f = -1/6! + w/8! - w^2/10!
+//     in double: e errs by less than 2^-73.4 (f's error, and the product's
+//     rounding and w's low part, each 2^-76.5), the dropped w^6/12! is below
+//     2^-112.7, and the steps in double-double add less than 2^-100: cos d
+//     is within 2^-101 of itself.
+//  5. sin X = sin(j/64) cos d + cos(j/64) sin d, the table's values within
+//     u^2 of themselves. For j >= 1, |sin X| >= sin((2j - 1)/128), so the
+//     sum of the two products' magnitudes is at most 3 |sin X| (j = 1 is
+//     the worst), and |d| <= 1.01 |sin X|: step 3's error is 2^-85.8 of sin
+//     X, the others' (cos d's, the table's, the two products' and the sum's,
+//     each times at most 3) below 2^-98. For j = 0, sin X = sin d.
+// In all the estimate h + l (h = RN(h + l)) lies within 2^-85.75 |sin X| +
+// 2^-104.99 of sin t, and so within E = 2^-84 |h| + 2^-103: twice each
+// part, which covers |h| in place of |sin t| and the rounding of E itself.
+// RN(sin t) = h where the whole of [h + l - E, h + l + E] lies strictly
+// inside h's rounding interval (double_double_sine).
 // Every step is checked against MPFR in the tests: the estimate within E,
 // and the value equal to MPFR's rounding.
 //
 // Scalar code for the rare samples that the vector pass leaves open. It
-// calls no library function: products are exact by FMA where it is fast,
-// else by Dekker's splits.
+// calls no library function.
 #pragma once
 
 namespace puretone {
@@ -47,7 +53,7 @@ struct double_double {
 };
 
 // The bound E of the estimate below: relative to it, and absolute.
-constexpr double double_double_relative_bound = 0x1p-91;  // 2 * 2^-92 > 2 * 2^-93.3, rounded up
+constexpr double double_double_relative_bound = 0x1p-84;   // 2 * 2^-85, above 2 * 2^-85.75
 constexpr double double_double_absolute_bound = 0x1p-103;  // 2 * 2^-104, above 2 * 2^-104.99
 
 // The estimate of sin t, within double_double_bound(high) of it, for
@@ -59,6 +65,13 @@ struct settled_sine {
     double value;  // RN(sin t), where settled
     bool settled;
 };
+
+// sin(j/64) and cos(j/64), 0 <= j <= 101, as the table holds them, for the
+// tests.
+struct sine_cosine {
+    double_double sine, cosine;
+};
+sine_cosine sixty_fourths(int j);
 
 // RN(sin t), or settled = false where the estimate cannot tell it (out of
 // the domain above, |sin t| below 2^-900, or within E of a rounding

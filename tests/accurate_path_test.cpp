@@ -152,7 +152,7 @@ TEST(accurate_sine, matches_mpfr_bit_for_bit)
             angles.push_back(x);
     }
     mpfr_clear(q);
-    int settled_at[3] = {0, 0, 0};
+    int settled_at[4] = {0, 0, 0, 0};
     for (const double x : angles) {
         if (std::fabs(x) >= 0x1p60)
             continue;
@@ -166,10 +166,13 @@ TEST(accurate_sine, matches_mpfr_bit_for_bit)
         const puretone::accurate_result result = puretone::accurate_sine(x);
         ASSERT_NE(result.precision, -1) << std::hexfloat << x;
         ASSERT_EQ(std::memcmp(&result.value, &want, sizeof want), 0) << std::hexfloat << x;
-        ++settled_at[result.precision <= 128 ? 0 : result.precision == 256 ? 1 : 2];
+        ++settled_at[result.precision <= puretone::double_double_precision ? 0
+                     : result.precision == 128                              ? 1
+                     : result.precision == 256                              ? 2
+                                                                            : 3];
     }
-    std::cout << "settled at 128 bits: " << settled_at[0] << ", at 256: " << settled_at[1] << ", at 512: "
-              << settled_at[2] << '\n';
+    std::cout << "settled in double-double (or below 2^-26): " << settled_at[0] << ", at 128 bits: " << settled_at[1]
+              << ", at 256: " << settled_at[2] << ", at 512: " << settled_at[3] << '\n';
     EXPECT_EQ(puretone::accurate_sine(0x1p60).precision, -1);
     EXPECT_EQ(puretone::accurate_sine(NAN).precision, -1);
 }
@@ -235,8 +238,8 @@ TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
     std::vector<double> angles;
     for (int n = 0; n < count; ++n)
         angles.push_back(std::exp2(exponent(random)) * (random() % 2 != 0 ? -1 : 1));
-    mpfr_t sine, part;
-    mpfr_inits2(300, sine, part, static_cast<mpfr_ptr>(nullptr));
+    mpfr_t sine, part, cosine;
+    mpfr_inits2(300, sine, part, cosine, static_cast<mpfr_ptr>(nullptr));
     for (std::uint64_t k = 1; k < (std::uint64_t{1} << 41); k = k * 3 + 1) {
         mpfr_const_pi(sine, MPFR_RNDN);
         mpfr_mul_d(sine, sine, static_cast<double>(k) / 2, MPFR_RNDN);
@@ -265,7 +268,21 @@ TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
             ASSERT_EQ(std::memcmp(&settled.value, &want, sizeof want), 0) << std::hexfloat << t;
         }
     }
-    mpfr_clears(sine, part, static_cast<mpfr_ptr>(nullptr));
+    // The table: each value's high part its rounding, and with the low part
+    // within u^2 of it.
+    for (int j = 0; j <= 101; ++j) {
+        const puretone::sine_cosine entry = puretone::sixty_fourths(j);
+        mpfr_set_ui(part, static_cast<unsigned long>(j), MPFR_RNDN);
+        mpfr_div_2ui(part, part, 6, MPFR_RNDN);
+        mpfr_sin_cos(sine, cosine, part, MPFR_RNDN);
+        for (const auto& [value, table] : {std::pair{sine, entry.sine}, std::pair{cosine, entry.cosine}}) {
+            EXPECT_EQ(mpfr_get_d(value, MPFR_RNDN), table.high) << j;
+            mpfr_sub_d(value, value, table.high, MPFR_RNDN);
+            mpfr_sub_d(value, value, table.low, MPFR_RNDN);
+            EXPECT_LE(std::fabs(mpfr_get_d(value, MPFR_RNDU)), 0x1p-106 * std::fabs(table.high)) << j;
+        }
+    }
+    mpfr_clears(sine, part, cosine, static_cast<mpfr_ptr>(nullptr));
     std::cout << "largest error / bound: " << worst << "; left open: " << open << " of " << angles.size() << '\n';
     EXPECT_LT(open, 10);
     EXPECT_FALSE(puretone::double_double_sine(0x1p41).settled);
