@@ -76,21 +76,26 @@ struct interval {
     return {std::min(std::min(a, b), std::min(c, d)), std::max(std::max(a, b), std::max(c, d))};
 }
 
-// The tone's angles t = ((i / R) * f [+ p]) * 2 * pi, in the formula's
-// order, from times[j] = RN(i / R); the phase's addition fixed for the
-// loop (`phased` where p != 0).
+// A tone's angle t = ((i / R) * f [+ p]) * 2 * pi, in the formula's order,
+// from time = RN(i / R). The phase is added where p != 0 (`phased`), and
+// skipped at 0, so that -0 stays -0.
+template <bool phased>
+[[gnu::always_inline]] inline double angle_at(double time, const signal_tone& tone)
+{
+    double c = time * tone.frequency;
+    if constexpr (phased)
+        c = c + tone.phase;
+    c = c * 2.0;
+    return c * pi;
+}
+
+// The angles of a block's frames, from times[j] = RN(i / R).
 template <bool phased>
 [[gnu::always_inline]] inline void tone_angles(const signal_tone& tone, const double* __restrict times,
                                                double* __restrict angles, std::size_t count)
 {
-    const double frequency = tone.frequency, phase = tone.phase;
-    for (std::size_t j = 0; j < count; ++j) {
-        double c = times[j] * frequency;
-        if constexpr (phased)
-            c = c + phase;
-        c = c * 2.0;
-        angles[j] = c * pi;
-    }
+    for (std::size_t j = 0; j < count; ++j)
+        angles[j] = angle_at<phased>(times[j], tone);
 }
 
 // One tone's terms RN(a s), as brackets (`narrowed` at the peaks), summed
@@ -560,12 +565,8 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
 
 double signal_angle(std::int64_t index, const signal_tone& tone, double rate)
 {
-    double c = static_cast<double>(index) / rate;
-    c = c * tone.frequency;
-    if (tone.phase != 0.0)  // skipped at phase 0, so that -0 stays -0
-        c = c + tone.phase;
-    c = c * 2.0;
-    return c * pi;
+    const double time = static_cast<double>(index) / rate;
+    return tone.phase != 0.0 ? angle_at<true>(time, tone) : angle_at<false>(time, tone);
 }
 
 template <class Sample>
