@@ -227,9 +227,11 @@ TEST(accurate_sine, every_estimate_lies_within_its_bound)
 }
 
 // The double-double first try, on random angles of every size in its
-// domain and on the doubles nearest k pi/2 (where the reduction's absolute
-// error counts most): its estimate h + l within its bound of sin t (MPFR at
-// 300 bits), and every sine it settles equal to MPFR's rounding.
+// domain, on the doubles nearest k pi/2 (where the reduction's absolute
+// error counts most), and on angles whose sines lie near a midpoint between
+// doubles: its estimate h + l within its bound of sin t (MPFR at 300 bits),
+// every sine it settles equal to MPFR's rounding, and the near midpoints
+// mostly left open.
 TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
 {
     const int count = PURETONE_EMULATED ? 100000 : 1000000;
@@ -248,13 +250,40 @@ TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
             if (t <= puretone::half_turn_domain)
                 angles.push_back(t);
     }
+    // Near midpoints: where t - sin t = (n + 1/2) ulp, ulp that of t's binade
+    // [2^e, 2^(e+1)), sin t lies at a midpoint, and the double t nearest
+    // such a real T within (T^2/4) ulp of one (1 - cos t < t^2/2). T from
+    // t^3/6 = (n + 1/2) ulp, and one Newton step on t - sin t; binades where
+    // T^2/4 is below the bound's 2^-31.4 ulp, and t from 1.5 2^e, clear of
+    // the binade below.
+    const std::size_t random_angles = angles.size();
+    for (int e = -26; e <= -16; ++e) {
+        const double first = std::ceil(std::ldexp(3.375, 2 * e + 52) / 6);
+        for (double n = first; n < first + 2000; ++n) {
+            mpfr_set_d(cosine, 6 * (n + 0.5), MPFR_RNDN);  // exact
+            mpfr_mul_2si(cosine, cosine, e - 52, MPFR_RNDN);
+            mpfr_cbrt(part, cosine, MPFR_RNDN);
+            mpfr_div_ui(cosine, cosine, 6, MPFR_RNDN);  // (n + 1/2) ulp
+            mpfr_sin(sine, part, MPFR_RNDN);
+            mpfr_sub(sine, part, sine, MPFR_RNDN);
+            mpfr_sub(sine, sine, cosine, MPFR_RNDN);  // T - sin T - (n + 1/2) ulp
+            mpfr_cos(cosine, part, MPFR_RNDN);
+            mpfr_ui_sub(cosine, 1, cosine, MPFR_RNDN);
+            mpfr_div(sine, sine, cosine, MPFR_RNDN);
+            mpfr_sub(part, part, sine, MPFR_RNDN);
+            const double t = mpfr_get_d(part, MPFR_RNDN);
+            if (t < std::ldexp(1.0, e + 1))
+                angles.push_back(t);
+        }
+    }
     double worst = 0;
-    int open = 0;
-    for (const double t : angles) {
+    int open = 0, open_near_midpoints = 0;
+    for (std::size_t a = 0; a < angles.size(); ++a) {
+        const double t = angles[a];
         const puretone::double_double e = puretone::double_double_sine_estimate(t);
         mpfr_set_d(sine, t, MPFR_RNDN);
         mpfr_sin(sine, sine, MPFR_RNDN);
-        mpfr_sub_d(part, sine, e.high, MPFR_RNDN);  // exact at 300 bits
+        mpfr_sub_d(part, sine, e.high, MPFR_RNDN);  // to 300 bits
         mpfr_sub_d(part, part, e.low, MPFR_RNDN);
         const double bound =
             std::fabs(e.high) * puretone::double_double_relative_bound + puretone::double_double_absolute_bound;
@@ -262,9 +291,9 @@ TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
         ASSERT_LT(ratio, 1.0) << std::hexfloat << t;
         worst = std::max(worst, ratio);
         const puretone::settled_sine settled = puretone::double_double_sine(t);
-        open += !settled.settled;
+        (a < random_angles ? open : open_near_midpoints) += !settled.settled;
         if (settled.settled) {
-            const double want = mpfr_get_d(sine, MPFR_RNDN);
+            const double want = mpfr_sine(t);
             ASSERT_EQ(std::memcmp(&settled.value, &want, sizeof want), 0) << std::hexfloat << t;
         }
     }
@@ -283,8 +312,10 @@ TEST(double_double_sine, estimate_lies_within_its_bound_and_settles_as_mpfr)
         }
     }
     mpfr_clears(sine, part, cosine, static_cast<mpfr_ptr>(nullptr));
-    std::cout << "largest error / bound: " << worst << "; left open: " << open << " of " << angles.size() << '\n';
+    std::cout << "largest error / bound: " << worst << "; left open: " << open << " of " << random_angles
+              << ", and " << open_near_midpoints << " of " << angles.size() - random_angles << " near midpoints\n";
     EXPECT_LT(open, 10);
+    EXPECT_GT(open_near_midpoints, (angles.size() - random_angles) * 9 / 10);
     EXPECT_FALSE(puretone::double_double_sine(0x1p41).settled);
     EXPECT_FALSE(puretone::double_double_sine(NAN).settled);
 }
