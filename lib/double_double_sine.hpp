@@ -10,8 +10,8 @@
 //  1. X = t - k pi as a double-double, within 2^-104.99 (angle_reduction.hpp,
 //     reduce_half_turns_exactly), |X| < 1.5711, and sin t = (-1)^k sin X;
 //     sin is odd, so X is taken as |X| and its sign carried with (-1)^k.
-//  2. j = rint(64 X_high), 0 <= j <= 101, and d = X - j/64 exactly: X_high
-//     - j/64 is a multiple of 2^-60 (X_high's ulp, for j > 0) below 2^-7,
+//  2. j = rint(64 X_high), 0 <= j <= 101, and d = X - j/64 exactly: for j >
+//     0, X_high lies in [j/128, 2j/64], so X_high - j/64 is exact (Sterbenz),
 //     and the low part is added by two-sum. |d| < 2^-6.99, w = d^2 <
 //     2^-13.98 (within 7 u^2).
 //  3. sin d = d + d w P(w), P(w) = -1/6 + w/5! - w^2/7! + ... The tail p =
@@ -20,27 +20,30 @@
 //     2^-60 each; the rest below 2^-78), and the dropped w^3/11! moves P by
 //     less than 2^-81.2. a = -1/6 + RN(w_high p): the product rounds by less
 //     than 2^-74, w's low part moves it by 2^-73.9 and p's error by 2^-73,
-//     so |a - P(w)| < 2^-71.97, and d w a errs by |d| 2^-85.95, the
-//     double-double steps adding |d| 2^-120. So sin d is within 2^-85.9 of
-//     itself.
+//     so |a - P(w)| < 2^-71.97, and d w a errs by |d| 2^-85.95, its
+//     products adding |d| 2^-120 and the last sum, d plus it, 3 u^2 |sin d|
+//     = 2^-104.4 |sin d|. So sin d is within 2^-85.9 of itself.
 //  4. cos d = 1 + w (-1/2 + w e), e = 1/24 + w f, f = -1/6! + w/8! - w^2/10!
-//     in double: e errs by less than 2^-73.4 (f's error, and the product's
-//     rounding and w's low part, each 2^-76.5), the dropped w^6/12! is below
-//     2^-112.7, and the steps in double-double add less than 2^-100: cos d
-//     is within 2^-101 of itself.
+//     in double: f errs by less than 2^-62.42 (its coefficients' roundings
+//     and its last sum's), so w f by 2^-76.4, and the product's rounding and
+//     w's low part add 2^-76.5 each: e errs by less than 2^-73.4, moving cos
+//     d by w^2 2^-73.4 < 2^-101.36. The dropped w^6/12! is below 2^-112.7,
+//     and the steps in double-double add about 2^-104: cos d is within
+//     2^-101.2 of itself.
 //  5. sin X = sin(j/64) cos d + cos(j/64) sin d, the table's values within
-//     u^2 of themselves. For j >= 1, |sin X| >= sin((2j - 1)/128), so the
-//     sum of the two products' magnitudes is at most 3 |sin X| (j = 1 is
-//     the worst), and |d| <= 1.01 |sin X|: step 3's error is 2^-85.8 of sin
-//     X, the others' (cos d's, the table's, the two products' and the sum's,
-//     each times at most 3) below 2^-98. For j = 0, sin X = sin d.
+//     u^2 of themselves. For j >= 1, |sin X| >= sin((2j - 1)/128) (less X's
+//     low part, 2^-53, which changes nothing below), so the sum of the two
+//     products' magnitudes is at most 3 |sin X| (j = 1 is the worst), and
+//     |d| <= 1.01 |sin X|: step 3's error is 2^-85.8 of sin X, the others'
+//     (cos d's, the table's, the two products' and the sum's, each times at
+//     most 3) below 2^-98. For j = 0, sin X = sin d.
 // In all the estimate h + l (h = RN(h + l)) lies within 2^-85.75 |sin X| +
 // 2^-104.99 of sin t, and so within E = 2^-84 |h| + 2^-103: twice each
 // part, which covers |h| in place of |sin t| and the rounding of E itself.
 // RN(sin t) = h where the whole of [h + l - E, h + l + E] lies strictly
 // inside h's rounding interval (double_double_sine).
-// Every step is checked against MPFR in the tests: the estimate within E,
-// and the value equal to MPFR's rounding.
+// The tests check against MPFR the table, the estimate within E, and every
+// settled value.
 //
 // Scalar code for the rare samples that the vector pass leaves open. It
 // calls no library function.
@@ -56,7 +59,8 @@ struct double_double {
 constexpr double double_double_relative_bound = 0x1p-84;   // 2 * 2^-85, above 2 * 2^-85.75
 constexpr double double_double_absolute_bound = 0x1p-103;  // 2 * 2^-104, above 2 * 2^-104.99
 
-// The estimate of sin t, within double_double_bound(high) of it, for
+// The estimate h + l of sin t, within E = double_double_relative_bound |h| +
+// double_double_absolute_bound of it, for
 // |t| <= half_turn_domain and |t| >= 2^-26 (the tests', and the caller's,
 // domain); else {0, 0}.
 double_double double_double_sine_estimate(double t);
