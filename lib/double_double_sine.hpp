@@ -1,5 +1,5 @@
 // The correctly rounded sine of a double in double-double arithmetic: the
-// accurate path's first try, some ten times quicker than its fixed point.
+// accurate path's first try, some eight times quicker than its fixed point.
 // It settles all but about one angle in 2^29, and says where it cannot.
 //
 // u = 2^-53. Products of double-doubles err by at most 7 u^2 of their

@@ -27,7 +27,7 @@ namespace {
 constexpr double pi = 3.141592653589793;
 
 // Open frames of a block that are made exactly without a narrowed pass
-// first: each costs some 0.2 us a tone (the double-double sine), a narrowed
+// first: each costs some 70 ns a tone (the double-double sine), a narrowed
 // pass over the block about as much.
 constexpr std::int32_t most_exact_frames = 2;
 
