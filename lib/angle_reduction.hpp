@@ -33,6 +33,8 @@
 // code for any CPU.
 #pragma once
 
+#include "lib/double_double.hpp"
+
 #include <cmath>
 #include <cstdint>
 
@@ -225,10 +227,8 @@ template <bool fused = fast_fma>
     const double u = (t - h) - product_error<fused>(k, h, pi_1, pi_1_high, pi_1_low);
     const double h2 = k * pi_2;
     const double l2 = product_error<fused>(k, h2, pi_2, pi_2_high, pi_2_low);
-    const double c = u - h2;
-    const double back = c - u;
-    const double e = (u - (c - back)) + (-h2 - back);
-    return {c, (e - l2) - k * pi_3, sign};
+    const double_double c = two_sum(u, -h2);
+    return {c.high, (c.low - l2) - k * pi_3, sign};
 }
 
 // x with the sign of (-1)^k applied: exact.

@@ -3,6 +3,7 @@
 #include "lib/double_double_sine.hpp"
 
 #include "lib/angle_reduction.hpp"
+#include "lib/double_double.hpp"
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 #include "lib/cpu_features.hpp"
@@ -13,69 +14,6 @@
 
 namespace puretone {
 namespace {
-
-// Always inlined, so that the copy built for CPUs with FMA (below) has its
-// own: `fused` says only which exact product is quicker; both give the same
-// bits.
-
-// Knuth's two-sum: a + b = s + e exactly.
-[[gnu::always_inline]] inline double_double two_sum(double a, double b)
-{
-    const double s = a + b;
-    const double back = s - a;
-    return {s, (a - (s - back)) + (b - back)};
-}
-
-// The same where |a| >= |b| (or a = 0): Dekker's fast two-sum.
-[[gnu::always_inline]] inline double_double fast_two_sum(double a, double b)
-{
-    const double s = a + b;
-    return {s, b - (s - a)};
-}
-
-// a b = p + e exactly (no overflow, and e above the subnormal range: the
-// values here lie between 2^-400 and 2^2).
-template <bool fused>
-[[gnu::always_inline]] inline double_double two_product(double a, double b)
-{
-    const double p = a * b;
-    if constexpr (fused) {
-        return {p, std::fma(a, b, -p)};
-    } else {
-        // Veltkamp's splits into halves of at most 26 bits, whose partial
-        // products are exact (Dekker).
-        const double split_a = a * 134217729.0, split_b = b * 134217729.0;  // 2^27 + 1
-        const double a_high = split_a - (split_a - a), a_low = a - a_high;
-        const double b_high = split_b - (split_b - b), b_low = b - b_high;
-        return {p, ((a_high * b_high - p) + a_high * b_low + a_low * b_high) + a_low * b_low};
-    }
-}
-
-// Products and sums of double-doubles: Joldes, Muller and Popescu's
-// DWTimesDW1 (within 7 u^2) and AccurateDWPlusDW (within 3 u^2).
-template <bool fused>
-[[gnu::always_inline]] inline double_double times(double_double x, double_double y)
-{
-    const double_double product = two_product<fused>(x.high, y.high);
-    const double cross = x.high * y.low + x.low * y.high;
-    return fast_two_sum(product.high, product.low + cross);
-}
-
-[[gnu::always_inline]] inline double_double plus(double_double x, double_double y)
-{
-    const double_double high = two_sum(x.high, y.high);
-    const double_double low = two_sum(x.low, y.low);
-    const double_double v = fast_two_sum(high.high, high.low + low.high);
-    return fast_two_sum(v.high, low.low + v.low);
-}
-
-// Add a double to a double-double: Joldes, Muller and Popescu's DWPlusFP
-// (within 2 u^2).
-[[gnu::always_inline]] inline double_double plus(double_double x, double y)
-{
-    const double_double high = two_sum(x.high, y);
-    return fast_two_sum(high.high, x.low + high.low);
-}
 
 // sin(j/64) and cos(j/64) for j = 0 to 101, each as a double-double within
 // u^2 of itself (MPFR, each part rounded to nearest; the tests check every

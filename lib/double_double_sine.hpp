@@ -49,11 +49,9 @@
 // calls no library function.
 #pragma once
 
-namespace puretone {
+#include "lib/double_double.hpp"
 
-struct double_double {
-    double high, low;
-};
+namespace puretone {
 
 // The bound E of the estimate below: relative to it, and absolute.
 constexpr double double_double_relative_bound = 0x1p-84;   // 2 * 2^-85, above 2 * 2^-85.75
