@@ -211,7 +211,9 @@ template <bool fused = fast_fma>
 //     2^-52.8, by at most 2^-106;
 //   - dropped: k q, below 2^38.4 * 2^-162.
 // In all |d| < 2^-106 + 2^-123 + 2^-106 + 2^-123.6 < 2^-104.99. For k = 0
-// every step is exact and X = t.
+// every step is exact and X = t. The same steps serve sine_near_a_zero
+// (zero_crossing.hpp) up to 8.8e14, where |sin t| is small, with its own
+// proof; (-1)^k's parity bit holds for every |k| < 2^51.
 struct half_turn_double_double {
     double c, r;  // X = c + r, not normalized: |r| < 2^-52.8
     double sign;  // (-1)^k as the sign of a zero, as in half_turn_angle

@@ -46,15 +46,6 @@
 
 namespace puretone {
 
-// (-1)^k for a whole k below 2^48, from doubles alone, so that loops of it
-// run on vectors: k/2 is exact, and so is its rint by the rounder; they
-// differ by 0 or 1/2, which makes 1 or -1 exactly.
-inline double parity_sign(double k)
-{
-    const double half = k * 0.5;
-    return 1.0 - 4.0 * std::fabs(half - ((half + integer_rounder) - integer_rounder));
-}
-
 // Where the estimate of sin t is this small or smaller (with an error of at
 // most 2^-47), |sin t| < 2^-13.9 and the contract holds.
 constexpr double zero_crossing_reach = 0x1p-14;
@@ -77,20 +68,13 @@ inline double zero_crossing_bound(double estimate)
 // the loops that call this run on vectors.
 inline sine_near_zero sine_near_a_zero_or_open(double t)
 {
-    const double k = (t * inverse_pi + integer_rounder) - integer_rounder;
-    const double h1 = k * pi_1;
-    const double l1 = product_error<fast_fma>(k, h1, pi_1, pi_1_high, pi_1_low);
-    const double b = (t - h1) - l1;
-    const double h2 = k * pi_2;
-    const double l2 = product_error<fast_fma>(k, h2, pi_2, pi_2_high, pi_2_low);
-    const double c = b - h2;
-    const double c_b = c - b;  // Knuth's two-sum of b and -h2
-    const double e = (b - (c - c_b)) + (-h2 - c_b);
-    const double rl = (e - l2) - k * pi_3;
+    // The steps above are reduce_half_turns_exactly's, here over the wider
+    // domain this contract allows: its c, and rl its r.
+    const half_turn_double_double reduced = reduce_half_turns_exactly(t);
+    const double c = reduced.c, rl = reduced.r;
     const double cube = ((c * c) * c) / 6.0;
     const double sine = c + (rl - cube);
-    const double sign = parity_sign(k);
-    const double value = sine * sign;  // sin(k pi + r) = (-1)^k sin r, exactly
+    const double value = with_sign(sine, reduced.sign);  // sin(k pi + r) = (-1)^k sin r, exactly
     return {value, zero_crossing_bound(value)};
 }
 
