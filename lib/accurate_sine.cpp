@@ -160,11 +160,9 @@ accurate_estimate accurate_sine_estimate(double x, int bits)
 
 accurate_result accurate_sine(double x)
 {
-    if (std::fabs(x) >= tiny_angle) {
-        const settled_sine quick = double_double_sine(x);
-        if (quick.settled)
-            return {quick.value, double_double_precision};
-    }
+    // Outside the double-double's domain (tiny or huge x) it says so.
+    if (const settled_sine quick = double_double_sine(x); quick.settled)
+        return {quick.value, double_double_precision};
     for (const int bits : {128, 256, 512}) {
         const accurate_result result = accurate_sine_at(x, bits);
         if (result.precision != -1)

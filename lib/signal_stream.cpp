@@ -299,10 +299,11 @@ interval faded(const signal_shape& shape, std::int64_t index, double bound, inte
 // checked), so the ends are clamped there, which keeps P times them below
 // 2^31. The clamp is taken after the product, to [-P, P]: RN is monotonic
 // and RN(P * 1) = P, so RN(P * clamp(y, -1, 1)) = clamp(RN(P * y), -P, P),
-// and a clamp to P, not a constant, leaves the loop on vectors. Intervals order -0 and +0 as one number, while f32 tells them
-// apart: an end at zero, where y might be either, leaves a float sample
-// open (`signed_zeros`; a class with no tone is +0 exactly, and stays so
-// times a gain).
+// and a clamp to P, not a constant, leaves the loop on vectors. Intervals
+// order -0 and +0 as one number, while f32 tells them apart: an end at
+// zero, where y might be either, leaves a float sample open
+// (`signed_zeros`; a class with no tone is +0 exactly, and stays so times a
+// gain).
 template <class Sample>
 [[gnu::always_inline]] inline std::int32_t settle_pass(const double* low, const double* high, Sample* samples,
                                                        std::uint8_t* marks, std::size_t count, double peak,
