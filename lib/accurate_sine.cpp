@@ -2,6 +2,7 @@
 #include "accurate_sine.hpp"
 
 #include "double_double_sine.hpp"
+#include "fixed_sine.hpp"
 #include "multiword.hpp"
 #include "constant_bits.hpp"
 
@@ -14,17 +15,6 @@ namespace {
 
 constexpr double reduction_limit = 0x1p60;   // |x| 2^-704 < 2^-644 below it
 constexpr double tiny_angle = 0x1p-26;       // RN(sin x) = x below it
-// Taylor terms: a^(2j+1)/(2j+1)! < 2^-510 for |a| <= pi/4 once j >= 62; the
-// loop stops earlier, on the term's size, and this only caps it.
-constexpr int most_terms = 96;
-
-// The bound of accurate_sine.hpp, step 4, in units: (3n + 6), and one more
-// unit for the conversion of s - bound and s + bound being exact additions.
-constexpr std::uint64_t error_units(int terms)
-{
-    return 3 * static_cast<std::uint64_t>(terms) + 7;
-}
-
 struct reduced {
     int quarter;  // k mod 4
     bool negative_x;
@@ -37,50 +27,12 @@ fixed<N> reduce(double x, reduced& r)
     r.negative_x = x < 0;
     const double ax = std::fabs(x);
     r.quarter = 0;
-    fixed<N> f{};
-    if (ax < 0.5) {
-        f = from_double<N>(ax);  // exact: bits down to 2^-79 at least
-        return f;  // a = x itself, no multiplication by pi/2 needed
-    }
+    if (ax < 0.5)
+        return from_double<N>(ax);  // exact: bits down to 2^-79 at least; a = x itself
     // |x| 2/pi, with |x| in [1/2, 2^60).
     const whole_and_fraction<N> turns = times_constant<N>(ax, two_over_pi_bits);
-    f = turns.fraction;
-    int quarter = static_cast<int>(turns.whole & 3);
-    // The nearest integer: a fraction of 1/2 or more takes one more quarter turn.
-    if ((f.limb[N - 1] >> 61) != 0) {
-        quarter = (quarter + 1) & 3;
-        fixed<N> one{};
-        one.limb[N - 1] = std::uint64_t{1} << 62;
-        f = sub(f, one);
-    }
-    r.quarter = quarter;
-    return multiply(f, truncated_constant<N>(half_pi_bits));
-}
-
-// Step 3: sin a (odd) or cos a (even), and the terms summed.
-template <int N>
-fixed<N> series(const fixed<N>& a, bool odd, int& terms)
-{
-    const fixed<N> square = multiply(a, a);
-    fixed<N> term = a;
-    if (!odd) {
-        term = fixed<N>{};
-        term.limb[N - 1] = std::uint64_t{1} << 62;  // 1
-    }
-    fixed<N> sum = term;
-    terms = 1;
-    const fixed<N> small = units<N>(4);
-    for (std::uint32_t j = 1; terms < most_terms; ++j) {
-        const std::uint32_t divisor = odd ? (2 * j) * (2 * j + 1) : (2 * j - 1) * (2 * j);
-        term = divide(multiply(term, square), divisor);
-        term = negate(term);
-        sum = add(sum, term);
-        ++terms;
-        if (!is_negative(sub(magnitude(term), small)))  // |term| >= 4u: go on
-            continue;
-        break;
-    }
-    return sum;
+    r.quarter = static_cast<int>(turns.whole & 3);
+    return quarter_turn_angle(turns.fraction, r.quarter);
 }
 
 // Steps 1 to 4: s, and its bound in units.
@@ -90,12 +42,10 @@ fixed<N> estimate(double x, std::uint64_t& bound_units)
     reduced r{};
     const fixed<N> a = reduce<N>(x, r);
     int terms = 0;
-    fixed<N> s = series(a, r.quarter % 2 == 0, terms);
-    if (r.quarter >= 2)
-        s = negate(s);
+    fixed<N> s = sine_past_quarters(a, r.quarter, terms);
     if (r.negative_x)
         s = negate(s);
-    bound_units = error_units(terms);
+    bound_units = quarter_turn_error_units(terms);
     return s;
 }
 

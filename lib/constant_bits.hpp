@@ -61,4 +61,19 @@ inline constexpr std::uint64_t ln2_bits[8] = {
     0x2c5c85fdf473de6a,
 };
 
+// floor(2^638 * ln 2): ln 2 for fixed points of up to 10 limbs, and its
+// multiples by up to 2^11, each scaled by up to 2^-64.
+inline constexpr std::uint64_t ln2_long_bits[10] = {
+    0x46b2f6844c5f0e1f,
+    0x4fa5b2858892ba31,
+    0x09d5ceca445a6e09,
+    0x3b4bab8d704e0851,
+    0x156554bed2be86c4,
+    0xf9ee1d881b7aeb26,
+    0x628345d6e2eabe8a,
+    0xd03cd0c99ca62d8b,
+    0xf278ece600fcbdab,
+    0x2c5c85fdf473de6a,
+};
+
 }  // namespace puretone

@@ -63,6 +63,8 @@ def header():
     out += table("log2_10_twentieth_bits", "// floor(2^704 * log2(10) / 20): 10^(d/20) = 2^(d * this).",
                  (ln10 << 704) // (20 * ln2), 11)
     out += table("ln2_bits", "// floor(2^510 * ln 2), as half_pi_bits.", ln2 >> (WORK - 510), 8)
+    out += table("ln2_long_bits", "// floor(2^638 * ln 2): ln 2 for fixed points of up to 10 limbs, and its\n"
+                 "// multiples by up to 2^11, each scaled by up to 2^-64.", ln2 >> (WORK - 638), 10)
     out += ["}  // namespace puretone", ""]
     return "\n".join(out)
 

@@ -68,12 +68,44 @@ template <bool fused>
     return fast_two_sum(v.high, low.low + v.low);
 }
 
+// The sum of two double-doubles of the same sign (x_high y_high >= 0),
+// within 3.01 u^2 of it, at half the cost of plus: (s, e) = two_sum of the
+// high parts, exactly, |e| <= u |s|; t = RN(x_low + y_low) errs by u |x_low +
+// y_low| <= u^2 (|x_high| + |y_high|) = u^2 |x_high + y_high|, the signs
+// being the same; v = RN(e + t) by u |e + t| <= u^2 |s| + u^2 |x_high +
+// y_high| (1 + u); the last step is exact (|v| <= |s|). So 3 u^2 |x_high +
+// y_high| (1 + u), and |x_high + y_high| <= |x + y| (1 + 2u).
+[[gnu::always_inline]] inline double_double plus_same_sign(double_double x, double_double y)
+{
+    const double_double high = two_sum(x.high, y.high);
+    return fast_two_sum(high.high, high.low + (x.low + y.low));
+}
+
 // Add a double to a double-double: Joldes, Muller and Popescu's DWPlusFP
 // (within 2 u^2).
 [[gnu::always_inline]] inline double_double plus(double_double x, double y)
 {
     const double_double high = two_sum(x.high, y);
     return fast_two_sum(high.high, x.low + high.low);
+}
+
+// x / y, for y != 0, within 20 u^2 of itself, nothing over- or underflowing:
+// q1 = RN(x_high / y_high), and the remainder r = x - q1 y, whose exact
+// part x_high - q1 y_high takes no rounding (the product exactly, by
+// two_product, and x_high less its high part by Sterbenz: they differ by
+// at most 2u). |r| < 3u |x|; its three further sums each round by u of a
+// running sum below 4u |x|, and the product q1 y_low by u^2 |x| (1 + u):
+// r errs by 13 u^2 |x|. q2 = RN(r / y_high) then errs by u |q2| from its
+// rounding and by 1.01 u |r / y| from y_low (|y_low| <= u |y_high|), each
+// within 3 u^2 |x / y|. The pair is exact. In all 19 u^2 |x / y|, and 20
+// u^2 with the (1 + u) factors.
+template <bool fused>
+[[gnu::always_inline]] inline double_double divided(double_double x, double_double y)
+{
+    const double q1 = x.high / y.high;
+    const double_double p = two_product<fused>(q1, y.high);
+    const double r = (((x.high - p.high) - p.low) + x.low) - q1 * y.low;
+    return fast_two_sum(q1, r / y.high);
 }
 
 }  // namespace puretone

@@ -11,7 +11,13 @@
 //  - multiply, divide by a small integer: the exact result truncated toward
 //    zero, so within one unit;
 //  - from_double: exact for |x| < 2 with no bit below 2^-F;
-//  - rounded_scaled, nearest_double: the exact value rounded once.
+//  - shift_left: exact (the caller keeps the result in [-2, 2));
+//    shift_right: the magnitude truncated, so within one unit, and exact
+//    when no set bit falls off;
+//  - divide_wide (by a 63-bit integer, with extra quotient bits): the exact
+//    quotient truncated toward zero, so within one unit;
+//  - rounded_scaled, nearest_double, rounded_to_format: the exact value
+//    rounded once.
 #pragma once
 
 #include <bit>
@@ -225,6 +231,67 @@ fixed<N> truncated_constant(const std::uint64_t (&bits)[8])
     return r;
 }
 
+// The index of the highest set bit of the integer in limbs[0 .. count), or
+// -1 if none is.
+inline int leading_bit(const std::uint64_t* limbs, int count)
+{
+    for (int k = count - 1; k >= 0; --k)
+        if (limbs[k] != 0)
+            return 64 * k + 63 - __builtin_clzll(limbs[k]);
+    return -1;
+}
+
+// a 2^-count, count >= 0: the magnitude's bits moved down, those below the
+// last place dropped (toward zero).
+template <int N>
+fixed<N> shift_right(const fixed<N>& a, int count)
+{
+    const fixed<N> x = magnitude(a);
+    fixed<N> r{};
+    if (count < 64 * N)
+        for (int k = 0; k < N; ++k)
+            r.limb[k] = bits_at(x.limb, N, count + 64 * k);
+    return is_negative(a) ? negate(r) : r;
+}
+
+// a 2^count, count >= 0, exact where the result stays in [-2, 2) (the
+// caller's to ensure).
+template <int N>
+fixed<N> shift_left(const fixed<N>& a, int count)
+{
+    const fixed<N> x = magnitude(a);
+    fixed<N> r{};
+    const int words = count >> 6, shift = count & 63;
+    for (int k = words; k < N; ++k) {
+        r.limb[k] = x.limb[k - words] << shift;
+        if (shift != 0 && k - words - 1 >= 0)
+            r.limb[k] |= x.limb[k - words - 1] >> (64 - shift);
+    }
+    return is_negative(a) ? negate(r) : r;
+}
+
+// a 2^extra / d truncated toward zero, for 0 < d < 2^63 and extra >= 0,
+// where the quotient stays in [-2, 2) (the caller's to ensure): long
+// division one bit at a time, its remainder below d, so 2 remainder + 1
+// below 2^64.
+template <int N>
+fixed<N> divide_wide(const fixed<N>& a, std::uint64_t d, int extra)
+{
+    const fixed<N> x = magnitude(a);
+    fixed<N> q{};
+    std::uint64_t remainder = 0;
+    for (int bit = 64 * N - 1 + extra; bit >= 0; --bit) {
+        const int from = bit - extra;  // the dividend's bit: |a|'s, zero below its last place
+        remainder = remainder << 1 | (from >= 0 ? (x.limb[from >> 6] >> (from & 63)) & 1 : 0);
+        if (remainder >= d) {
+            remainder -= d;
+            if (bit < 64 * N)  // always, as the quotient fits
+                q.limb[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+        }
+    }
+    return is_negative(a) ? negate(q) : q;
+}
+
 // A whole number of units: the fixed value k / 2^F.
 template <int N>
 fixed<N> units(std::uint64_t k)
@@ -268,43 +335,49 @@ inline bool any_bit_below(const std::uint64_t* limbs, int count, int at)
     return false;
 }
 
+// The fixed value times 2^shift rounded once to the nearest number of
+// `digits` significant bits (at most 53) and no bit below 2^least, ties to
+// even: 53 and -1074 for a double, 24 and -149 for a float, whose value the
+// double holds exactly. Signed zeros kept.
+template <int N>
+double rounded_to_format(const fixed<N>& a, int shift, int digits, int least)
+{
+    const fixed<N> x = magnitude(a);
+    const int high_bit = leading_bit(x.limb, N);  // the leading one
+    if (high_bit < 0)
+        return is_negative(a) ? -0.0 : 0.0;
+    // The last bit kept: `digits` bits from the leading one, but none below
+    // 2^least, which stands at bit F - shift + least of the integer.
+    int low = high_bit - (digits - 1);
+    if (low < fraction_bits<N> - shift + least)
+        low = fraction_bits<N> - shift + least;
+    std::uint64_t mantissa = 0;
+    if (low <= 0) {
+        mantissa = bits_at(x.limb, N, 0);  // below 2^digits: exact
+        low = 0;
+    } else {
+        mantissa = low > high_bit ? 0 : bits_at(x.limb, N, low) & ((std::uint64_t{1} << digits) - 1);
+        const bool round = ((low - 1 > high_bit ? 0 : bits_at(x.limb, N, low - 1)) & 1) != 0;
+        if (round && (any_bit_below(x.limb, N, low - 1) || (mantissa & 1) != 0))
+            ++mantissa;  // 2^digits at most: still exact as a double
+    }
+    const double value = scaled_by_power_of_two(static_cast<double>(mantissa), low + shift - fraction_bits<N>);
+    return is_negative(a) ? -value : value;
+}
+
 // The fixed value times 2^shift, rounded once: with `whole`, to the nearest
 // whole number, ties away from zero (for |a 2^shift| < 2^53, shift < F);
 // otherwise to the nearest double, ties to even, subnormals included.
 template <int N>
 double rounded_scaled(const fixed<N>& a, int shift, bool whole)
 {
+    if (!whole)
+        return rounded_to_format(a, shift, 53, -1074);
     const fixed<N> x = magnitude(a);
-    double value = 0.0;
-    if (whole) {
-        // The integer part's bits start at F - shift; the half just below.
-        const int point = fraction_bits<N> - shift;
-        const std::uint64_t part = bits_at(x.limb, N, point), half = bits_at(x.limb, N, point - 1) & 1;
-        value = static_cast<double>(part + half);  // below 2^53: exact
-    } else {
-        int top = N - 1;
-        while (top >= 0 && x.limb[top] == 0)
-            --top;
-        if (top < 0)
-            return is_negative(a) ? -0.0 : 0.0;
-        const int high_bit = 64 * top + 63 - __builtin_clzll(x.limb[top]);  // the leading one
-        // The last bit kept: 53 bits from the leading one, but none below
-        // 2^-1074, which stands at bit F - shift - 1074 of the integer.
-        int low = high_bit - 52;
-        if (low < fraction_bits<N> - shift - 1074)
-            low = fraction_bits<N> - shift - 1074;
-        std::uint64_t mantissa = 0;
-        if (low <= 0) {
-            mantissa = bits_at(x.limb, N, 0);  // below 2^53: exact
-            low = 0;
-        } else {
-            mantissa = low > high_bit ? 0 : bits_at(x.limb, N, low) & ((std::uint64_t{1} << 53) - 1);
-            const bool round = ((low - 1 > high_bit ? 0 : bits_at(x.limb, N, low - 1)) & 1) != 0;
-            if (round && (any_bit_below(x.limb, N, low - 1) || (mantissa & 1) != 0))
-                ++mantissa;  // 2^53 at most: still exact as a double
-        }
-        value = scaled_by_power_of_two(static_cast<double>(mantissa), low + shift - fraction_bits<N>);
-    }
+    // The integer part's bits start at F - shift; the half just below.
+    const int point = fraction_bits<N> - shift;
+    const std::uint64_t part = bits_at(x.limb, N, point), half = bits_at(x.limb, N, point - 1) & 1;
+    const double value = static_cast<double>(part + half);  // below 2^53: exact
     return is_negative(a) ? -value : value;
 }
 

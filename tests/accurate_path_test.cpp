@@ -90,6 +90,7 @@ TEST(accurate_path, constants_are_mpfrs_limb_for_limb)
     EXPECT_EQ(mpfr_limbs(constant::half_pi, 510, 8), limbs_of(puretone::half_pi_bits));
     EXPECT_EQ(mpfr_limbs(constant::log2_10_twentieth, 704, 11), limbs_of(puretone::log2_10_twentieth_bits));
     EXPECT_EQ(mpfr_limbs(constant::ln2, 510, 8), limbs_of(puretone::ln2_bits));
+    EXPECT_EQ(mpfr_limbs(constant::ln2, 638, 10), limbs_of(puretone::ln2_long_bits));
 }
 
 // Multiplication and division against exact rational arithmetic on small
