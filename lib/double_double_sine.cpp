@@ -146,14 +146,10 @@ std::uint64_t magnitude_bits(double x)
     return __builtin_bit_cast(std::uint64_t, x) & ~(std::uint64_t{1} << 63);
 }
 
+// Steps 2 to 5: sin x for a double-double x, 0 <= x < 1.5711.
 template <bool fused>
-[[gnu::always_inline]] inline double_double estimate(double t)
+[[gnu::always_inline]] inline double_double sine_of_reduced(double_double x)
 {
-    const half_turn_double_double reduced = reduce_half_turns_exactly<fused>(t);
-    double_double x = two_sum(reduced.c, reduced.r);
-    const bool negative = x.high < 0;
-    if (negative)
-        x = {-x.high, -x.low};
     const double j = (x.high * 64 + integer_rounder) - integer_rounder;
     const double_double d = two_sum(x.high - j * 0x1p-6, x.low);
     const double_double w = times<fused>(d, d);
@@ -165,15 +161,52 @@ template <bool fused>
     const double_double half_less = plus(times<fused>(w, plus(twenty_fourth, w.high * f)), -0.5);
     const double_double cosine_d = plus(times<fused>(w, half_less), 1.0);
     const sine_cosine& at = table[static_cast<int>(j)];
-    const double_double sine = plus(times<fused>(at.sine, cosine_d), times<fused>(at.cosine, sine_d));
+    return plus(times<fused>(at.sine, cosine_d), times<fused>(at.cosine, sine_d));
+}
+
+template <bool fused>
+[[gnu::always_inline]] inline double_double estimate(double t)
+{
+    const half_turn_double_double reduced = reduce_half_turns_exactly<fused>(t);
+    double_double x = two_sum(reduced.c, reduced.r);
+    const bool negative = x.high < 0;
+    if (negative)
+        x = {-x.high, -x.low};
+    const double_double sine = sine_of_reduced<fused>(x);
     const double sign = negative ? with_sign(-0.0, reduced.sign) : reduced.sign;
     return {with_sign(sine.high, sign), with_sign(sine.low, sign)};
+}
+
+// 2 pi as a double-double, within 2^-107.6 of itself relative.
+constexpr double_double two_pi = {0x1.921fb54442d18p+2, 0x1.1a62633145c07p-52};
+
+// sin(2 pi x), |x_high| <= 1/2 + 2^-20: folded to |x| <= 1/4 by sin(2 pi
+// (1/2 - x)) = sin(2 pi x) (and -1/2 for negative x), exactly: 1/2 - x_high
+// is exact by Sterbenz for x_high in [1/4, 1]. Then sin is odd, and X = 2
+// pi |x| within 7.2 u^2 |X| (the product and 2 pi's own error), X < 1.5709.
+template <bool fused>
+[[gnu::always_inline]] inline double_double turn_estimate(double_double x)
+{
+    if (x.high > 0.25)
+        x = two_sum(0.5 - x.high, -x.low);
+    else if (x.high < -0.25)
+        x = two_sum(-0.5 - x.high, -x.low);
+    const bool negative = x.high < 0;
+    if (negative)
+        x = {-x.high, -x.low};
+    const double_double sine = sine_of_reduced<fused>(times<fused>(x, two_pi));
+    return negative ? double_double{-sine.high, -sine.low} : sine;
 }
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 __attribute__((target("fma"))) double_double estimate_with_fma(double t)
 {
     return estimate<true>(t);
+}
+
+__attribute__((target("fma"))) double_double turn_estimate_with_fma(double_double x)
+{
+    return turn_estimate<true>(x);
 }
 #endif
 
@@ -203,13 +236,12 @@ double_double double_double_sine_estimate(double t)
 // rounding would be >= g too (RN is monotonic, g a double). On the other
 // side E < g suffices, as the interval reaches only E - |l| beyond h.
 // Every step here is exact but that one rounding.
-settled_sine double_double_sine(double t)
+settled_sine settle_double_double(double_double estimate, double relative, double absolute)
 {
-    const double_double estimate = double_double_sine_estimate(t);
     const double h = estimate.high, l = estimate.low;
     if (!(std::fabs(h) >= least_sine))
         return {0.0, false};
-    const double bound = std::fabs(h) * double_double_relative_bound + double_double_absolute_bound;
+    const double bound = std::fabs(h) * relative + absolute;
     const std::uint64_t bits = magnitude_bits(h);
     const std::uint64_t exponent = bits >> 52;  // above 52: |h| >= 2^-900
     const double away = __builtin_bit_cast(double, (exponent - 53) << 52);  // 2^(e-53): half the gap
@@ -220,6 +252,21 @@ settled_sine double_double_sine(double t)
     if (std::fabs(l) + bound < on_side && bound < other_side)
         return {h, true};
     return {0.0, false};
+}
+
+settled_sine double_double_sine(double t)
+{
+    return settle_double_double(double_double_sine_estimate(t), double_double_relative_bound,
+                                double_double_absolute_bound);
+}
+
+double_double turn_sine_estimate(double_double x)
+{
+#if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
+    if (widest_kernel_isa() != kernel_isa::baseline)
+        return turn_estimate_with_fma(x);
+#endif
+    return turn_estimate<fast_fma>(x);
 }
 
 }  // namespace puretone

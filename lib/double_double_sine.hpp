@@ -80,4 +80,19 @@ sine_cosine sixty_fourths(int j);
 // boundary).
 settled_sine double_double_sine(double t);
 
+// The rounding test on its own: RN(s) = h for an estimate h + l of s known
+// within relative |h| + absolute (both already rounded up).
+settled_sine settle_double_double(double_double estimate, double relative, double absolute);
+
+// sin(2 pi x) for x in turns, |x_high| <= 1/2 + 2^-20, a double-double whose
+// high part is RN of it: steps 2 to 5 above on X = 2 pi |x|, after a fold
+// to |x| <= 1/4, exact. X errs by 7.2 u^2 |X| < 2^-100.3 (the product,
+// 7 u^2, and 2 pi's own error), so the estimate h + l lies within 2^-85.75
+// |sin| + 2^-100.3 of sin(2 pi x): within turn_relative_bound |h| +
+// turn_absolute_bound, twice each part as above, plus what x's own error
+// moves it by (at most 2 pi times it).
+constexpr double turn_relative_bound = 0x1p-84;
+constexpr double turn_absolute_bound = 0x1p-99;
+double_double turn_sine_estimate(double_double x);
+
 }  // namespace puretone

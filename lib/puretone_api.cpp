@@ -6,6 +6,7 @@
 #include "lib/angle_reduction.hpp"
 #include "lib/float_environment.hpp"
 #include "lib/signal_format.hpp"
+#include "lib/inverse_filter.hpp"
 #include "lib/signal_stream.hpp"
 #include "lib/sine_stream.hpp"
 #include "lib/tone_format.hpp"
@@ -180,6 +181,41 @@ int fill_signal(const puretone::tone_format& format, const puretone::signal_shap
                         [&](auto* samples) { return fill_signal(format, shape, start, count, samples); });
 }
 
+[[gnu::noinline]] int64_t unguarded_signal_length(const puretone_format* description, const puretone_signal* signal)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    puretone::signal_shape shape;
+    if (const int code = puretone::read_signal(signal, format, shape))
+        return code;
+    return shape.length;
+}
+
+[[gnu::noinline]] int unguarded_inverse_frames(const puretone_format* description, const puretone_signal* signal,
+                                               int64_t start, int64_t count, float* out)
+{
+    puretone::tone_format format;
+    if (const int code = puretone::read_format(description, format))
+        return code;
+    puretone::signal_shape shape;
+    if (const int code = puretone::read_signal(signal, format, shape))
+        return code;
+    if (!shape.swept || shape.sweep.terms.kind == puretone::sweep_kind::linear)
+        return PURETONE_ERROR_SWEEP;
+    if (start < 0)
+        return PURETONE_ERROR_START;
+    if (count < 0)
+        return PURETONE_ERROR_COUNT;
+    if (start > shape.length - count)
+        return PURETONE_ERROR_WINDOW;
+    if (out == nullptr && count > 0)
+        return PURETONE_ERROR_NULL;
+    if (count == 0)
+        return PURETONE_OK;
+    return puretone::inverse_frames(start, count, shape, out) ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
+}
+
 [[gnu::noinline]] int unguarded_header_length(const puretone_format* description)
 {
     puretone::tone_format format;
@@ -241,6 +277,18 @@ int puretone_signal_frames(const puretone_format* description, const puretone_si
 {
     return puretone::in_default_environment(
         [&] { return unguarded_signal_frames(description, signal, start, count, out); });
+}
+
+int64_t puretone_signal_length(const puretone_format* description, const puretone_signal* signal)
+{
+    return puretone::in_default_environment([&] { return unguarded_signal_length(description, signal); });
+}
+
+int puretone_inverse_frames(const puretone_format* description, const puretone_signal* signal, int64_t start,
+                            int64_t count, float* out)
+{
+    return puretone::in_default_environment(
+        [&] { return unguarded_inverse_frames(description, signal, start, count, out); });
 }
 
 int puretone_header_length(const puretone_format* description)
@@ -322,6 +370,10 @@ const char* puretone_strerror(int code)
                "format's";
     case PURETONE_ERROR_SUM:
         return "a channel's tone levels sum above 1, so its samples could clip";
+    case PURETONE_ERROR_SWEEP:
+        return "a sweep's kind or frequencies are out of range (exponential and synchronized need 0 < f1 < f2 and "
+               "f2 / f1 <= 2^40, linear f1 != f2, and every frequency at most half the rate), it has tones beside "
+               "it or no length, or it has no inverse filter";
     case PURETONE_ERROR_FADE:
         return "a fade is negative or longer than the signal, or a fade-out has no length to end with";
     default:

@@ -5,6 +5,9 @@
 // that sum is not. A fade's gain lies in [0, 1] and keeps |y| so.
 #include "lib/signal_format.hpp"
 
+#include "lib/sweep_accurate.hpp"
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -50,14 +53,63 @@ int read_tone(const puretone_tone& tone, const tone_format& format, signal_tone&
     return PURETONE_OK;
 }
 
+// The size of puretone_signal in 0.6, before the sweep's fields.
+constexpr std::size_t signal_size_without_sweep = offsetof(puretone_signal, sweep);
+
+// The sweep's terms, checked: PURETONE_ERROR_SWEEP for a kind not known,
+// tones beside it, no length, frequencies out of order or beyond R / 2, a
+// ratio f2 / f1 above 2^40, or a synchronized sweep whose f1 L rounds to 0
+// or to 2^53 or more, or whose length leaves 1 .. 2^31.
+int read_sweep(const puretone_signal& description, const tone_format& format, signal_shape& shape)
+{
+    sweep_terms terms{};
+    switch (description.sweep) {
+    case PURETONE_SWEEP_EXPONENTIAL: terms.kind = sweep_kind::exponential; break;
+    case PURETONE_SWEEP_SYNCHRONIZED: terms.kind = sweep_kind::synchronized; break;
+    case PURETONE_SWEEP_LINEAR: terms.kind = sweep_kind::linear; break;
+    default: return PURETONE_ERROR_SWEEP;
+    }
+    const double f1 = description.sweep_from, f2 = description.sweep_to, nyquist = format.rate / 2.0;
+    if (description.tone_count != 0 || shape.length == 0 || !(std::fabs(f1) <= nyquist)
+        || !(std::fabs(f2) <= nyquist) || f1 == f2)
+        return PURETONE_ERROR_SWEEP;
+    if (terms.kind != sweep_kind::linear && !(f1 > 0 && f1 < f2 && f2 <= f1 * 0x1p40))
+        return PURETONE_ERROR_SWEEP;
+    terms.f1 = f1;
+    terms.f2 = f2;
+    terms.rate = static_cast<std::uint32_t>(format.rate);
+    terms.frames = shape.length;
+    if (terms.kind == sweep_kind::synchronized) {
+        std::int64_t cycles = 0, frames = 0;
+        if (!synchronized_length(f1, f2, terms.rate, shape.length, cycles, frames) || cycles >= (std::int64_t{1} << 53)
+            || frames < 1 || frames > index_end)
+            return PURETONE_ERROR_SWEEP;
+        terms.whole_cycles = cycles;
+        terms.frames = frames;
+        shape.length = frames;
+    }
+    if (!plan_sweep(terms, shape.sweep))
+        return PURETONE_ERROR_UNSETTLED;
+    shape.swept = true;
+    return PURETONE_OK;
+}
+
 }  // namespace
 
 int read_signal(const puretone_signal* description, const tone_format& format, signal_shape& shape)
 {
-    if (description == nullptr || !known_fields_only(description, description->size, sizeof(puretone_signal))
+    if (description == nullptr || description->size < signal_size_without_sweep
+        || (description->size > sizeof(puretone_signal)
+            && !known_fields_only(description, description->size, sizeof(puretone_signal)))
         || description->tone_size < sizeof(puretone_tone) || description->tone_size > largest_description
         || description->reserved != 0)
         return PURETONE_ERROR_DESCRIPTION;
+    // A 0.6 caller's record ends before the sweep: the rest reads as zero.
+    puretone_signal whole{};
+    std::memcpy(&whole, description, std::min<std::size_t>(description->size, sizeof whole));
+    if (whole.reserved2 != 0)
+        return PURETONE_ERROR_DESCRIPTION;
+    shape.swept = false;
     if (description->tone_count > most_tones)
         return PURETONE_ERROR_TONE;
     if (description->tone_count > 0 && description->tones == nullptr)
@@ -84,6 +136,9 @@ int read_signal(const puretone_signal* description, const tone_format& format, s
     if (description->length < 0 || description->length > index_end)
         return PURETONE_ERROR_FRAME_COUNT;
     shape.length = description->length;
+    if (whole.sweep != PURETONE_SWEEP_NONE)
+        if (const int code = read_sweep(whole, format, shape))
+            return code;
     const std::int64_t longest = shape.length > 0 ? shape.length : index_end;
     if (description->fade_in < 0 || description->fade_in > longest || description->fade_out < 0
         || description->fade_out > longest || (description->fade_out > 0 && shape.length == 0))

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "include/puretone/puretone.h"
+#include "lib/sweep_phase.hpp"
 #include "lib/tone_format.hpp"
 
 #include <cstdint>
@@ -27,6 +28,8 @@ struct signal_shape {
     std::int64_t length;    // L, 1 .. 2^31, or 0 for none
     std::int64_t fade_in;   // N, 0 .. L (or 2^31)
     std::int64_t fade_out;  // M, 0 .. L; 0 where there is no length
+    bool swept;             // a sweep in every channel, and no tone
+    sweep_plan sweep;       // its terms (the length L) and constants
 };
 
 // Checks the description against the (checked) format and fills `shape`:

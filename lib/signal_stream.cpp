@@ -10,6 +10,8 @@
 #include "lib/accurate_sine.hpp"
 #include "lib/exact_sine.hpp"
 #include "lib/sine_kernel.hpp"
+#include "lib/sweep_accurate.hpp"
+#include "lib/sweep_phase.hpp"
 #include "lib/vector_copies.hpp"
 
 #if PURETONE_VECTOR
@@ -251,6 +253,72 @@ void add_tone_terms(estimates kind, const signal_tone& tone, std::int32_t first,
     tone_terms_with<fast_fma>(kind, tone, bound, add, narrowed, times, low, high, x, sign, count, far);
 }
 
+// A sweep's brackets from its turns (sweep_phase.hpp): t = RN(x 2pi) with
+// the double 2pi errs from 2 pi times the exact turns by at most 2 pi times
+// x's bound, |x| |2pi - 2 pi| < 2^-52.8 and the product's rounding, 2^-52
+// (|t| < 4): below 7 bound + 2^-51. The kernel reduces t by half turns
+// within its own bound, and sin has a slope of at most 1.
+constexpr double two_pi_double = 6.283185307179586;
+constexpr double sweep_angle_rounding = 0x1p-51;
+
+template <bool fused, class Kernel>
+[[gnu::always_inline]] inline void sweep_terms(const Kernel& kernel, double bound, const double* __restrict turns,
+                                               double* __restrict low, double* __restrict high,
+                                               double* __restrict x, double* __restrict sign, std::size_t count)
+{
+    for (std::size_t j = 0; j < count; ++j) {
+        const half_turn_angle reduced = kernel_reduction<fused, false>(turns[j] * two_pi_double);
+        x[j] = reduced.x;
+        sign[j] = reduced.sign;
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        const double sine = kernel_estimate<fused>(kernel, {x[j], sign[j]}).sine;
+        low[j] = sine - bound;
+        high[j] = sine + bound;
+    }
+}
+
+template <bool fused>
+[[gnu::always_inline]] inline void sweep_terms_with(bool coarse, double bound, const double* turns, double* low,
+                                                    double* high, double* x, double* sign, std::size_t count)
+{
+    if (coarse)
+        sweep_terms<fused>(coarse_kernel, bound, turns, low, high, x, sign, count);
+    else
+        sweep_terms<fused>(fine_kernel, bound, turns, low, high, x, sign, count);
+}
+
+#if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
+sweep_terms_avx512(bool coarse, double bound, const double* turns, double* low, double* high, double* x, double* sign,
+                   std::size_t count)
+{
+    sweep_terms_with<true>(coarse, bound, turns, low, high, x, sign, count);
+}
+
+__attribute__((target("avx2,fma"))) void sweep_terms_avx2(bool coarse, double bound, const double* turns, double* low,
+                                                          double* high, double* x, double* sign, std::size_t count)
+{
+    sweep_terms_with<true>(coarse, bound, turns, low, high, x, sign, count);
+}
+#endif
+
+void add_sweep_terms(bool coarse, double bound, const double* turns, double* low, double* high, double* x,
+                     double* sign, std::size_t count)
+{
+#if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
+    switch (widest_kernel_isa()) {
+    case kernel_isa::avx512_fma:
+        return sweep_terms_avx512(coarse, bound, turns, low, high, x, sign, count);
+    case kernel_isa::avx2_fma:
+        return sweep_terms_avx2(coarse, bound, turns, low, high, x, sign, count);
+    case kernel_isa::baseline:
+        break;
+    }
+#endif
+    sweep_terms_with<fast_fma>(coarse, bound, turns, low, high, x, sign, count);
+}
+
 // The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
 // 0.5) * pi), in [0, pi/2).
 double fade_angle(std::int64_t position, std::int64_t frames)
@@ -317,7 +385,8 @@ template <class Sample>
         if constexpr (is_float_sample<Sample>) {
             const auto from_low = static_cast<float>(scaled_low), from_high = static_cast<float>(scaled_high);
             samples[j] = from_low;
-            left = !same_sample(from_low, from_high) || (signed_zeros && (low[j] == 0 || high[j] == 0));
+            // Bitwise, not short-circuit: a branch here keeps the loop off vectors.
+            left = (!same_sample(from_low, from_high)) | (signed_zeros & ((low[j] == 0) | (high[j] == 0)));
         } else {
             const auto from_low = static_cast<std::int32_t>(scaled_low);
             const auto from_high = static_cast<std::int32_t>(scaled_high);
@@ -374,6 +443,17 @@ double exact_gain(std::int64_t position, std::int64_t frames, bool& unsettled)
     return u * u;
 }
 
+// y times the fades' gains where they reach frame `index`, in the fixed
+// order.
+double exactly_faded(const signal_shape& shape, std::int64_t index, double y, bool& unsettled)
+{
+    if (const std::int64_t at = fade_in_position(shape, index); at >= 0)
+        y = exact_gain(at, shape.fade_in, unsettled) * y;
+    if (const std::int64_t at = fade_out_position(shape, index); at >= 0)
+        y = exact_gain(at, shape.fade_out, unsettled) * y;
+    return y;
+}
+
 // The class's sample at frame `index`, from the correctly rounded sines, in
 // the fixed order.
 template <class Sample>
@@ -390,11 +470,14 @@ Sample exact_sample(std::int64_t index, const signal_shape& shape, const tone_fo
         y = started ? y + term : term;
         started = true;
     }
-    if (const std::int64_t at = fade_in_position(shape, index); at >= 0)
-        y = exact_gain(at, shape.fade_in, unsettled) * y;
-    if (const std::int64_t at = fade_out_position(shape, index); at >= 0)
-        y = exact_gain(at, shape.fade_out, unsettled) * y;
-    return scale_sample<Sample>(y, format.peak);
+    return scale_sample<Sample>(exactly_faded(shape, index, y, unsettled), format.peak);
+}
+
+template <class Sample>
+Sample exact_sweep_sample(std::int64_t index, const signal_shape& shape, const tone_format& format, bool& unsettled)
+{
+    const double y = exact_sweep_sine(shape.sweep, index, unsettled);
+    return scale_sample<Sample>(exactly_faded(shape, index, y, unsettled), format.peak);
 }
 
 // The classes of a signal's channels, in the order of their first channel.
@@ -423,6 +506,13 @@ struct block_arrays {
     alignas(64) double sign[signal_block];
     alignas(64) std::int32_t integers[signal_block];  // or floats, by bits
     alignas(64) std::uint8_t marks[signal_block + 8];  // a last word past a whole block's, cleared
+};
+
+// The same for a sweep, which has no tones to share times with.
+struct sweep_block_arrays {
+    sweep_arrays sweep;
+    alignas(64) std::int32_t integers[signal_block];
+    alignas(64) std::uint8_t marks[signal_block + 8];
 };
 
 // Whether every tone of a class has amplitude 0.
@@ -564,6 +654,100 @@ void class_block(std::int32_t first, std::size_t count, const signal_shape& shap
 
 }  // namespace
 
+fade_gains exact_fade_gains(const signal_shape& shape, std::int64_t index, bool& unsettled)
+{
+    fade_gains gains{1.0, 1.0};
+    if (const std::int64_t at = fade_in_position(shape, index); at >= 0)
+        gains.in = exact_gain(at, shape.fade_in, unsettled);
+    if (const std::int64_t at = fade_out_position(shape, index); at >= 0)
+        gains.out = exact_gain(at, shape.fade_out, unsettled);
+    return gains;
+}
+
+double sweep_brackets(const signal_shape& shape, std::int64_t first, std::size_t count, sweep_steps& steps,
+                      bool coarse, double kernel_bound, double fade_bound, sweep_arrays& work)
+{
+    const double turn_bound = sweep_turns(shape.sweep, first, count, steps, work.turns);
+    const double bound = kernel_bound + 7 * turn_bound + sweep_angle_rounding;
+    add_sweep_terms(coarse, bound, work.turns, work.low, work.high, work.x, work.sign, count);
+    const std::int64_t last = first + static_cast<std::int64_t>(count) - 1;
+    if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
+        for (std::size_t j = 0; j < count; ++j) {
+            const interval y =
+                faded(shape, first + static_cast<std::int64_t>(j), fade_bound, {work.low[j], work.high[j]});
+            work.low[j] = y.low;
+            work.high[j] = y.high;
+        }
+    return bound;
+}
+
+double exact_sweep_sine(const sweep_plan& sweep, std::int64_t index, bool& unsettled)
+{
+    if (const sweep_sine quick = sweep_sine_quick(sweep, index); quick.settled)
+        return quick.value;
+    const accurate_result sine = accurate_sweep_sine(sweep.terms, index);
+    if (sine.precision == -1)
+        unsettled = true;
+    return sine.value;
+}
+
+namespace {
+
+// A sweep's frames first .. first + count - 1 (count <= signal_block) into
+// every channel of `out`: its turns, the brackets, the fades, the rounding
+// test, and the open frames made exactly. `steps` from make_sweep_steps.
+template <class Sample>
+void sweep_frames_block(std::int32_t first, std::size_t count, const signal_shape& shape, const tone_format& format,
+                 bool coarse, double kernel_bound, double fade_bound, sweep_steps& steps, sweep_block_arrays& work,
+                 Sample* out, bool& unsettled)
+{
+    using settled_sample = std::conditional_t<is_float_sample<Sample>, float, std::int32_t>;
+    settled_sample* samples = reinterpret_cast<settled_sample*>(work.integers);
+    if constexpr (std::is_same_v<settled_sample, Sample>)
+        if (format.channels == 1)
+            samples = out;
+    sweep_brackets(shape, first, count, steps, coarse, kernel_bound, fade_bound, work.sweep);
+    std::fill_n(work.marks + (count & ~std::size_t{7}), 8, std::uint8_t{0});
+    std::int32_t open = 0;
+    if constexpr (is_float_sample<Sample>)
+        open = settle_signal(work.sweep.low, work.sweep.high, samples, work.marks, count, format.peak, true);
+    else
+        open = settle_signal(work.sweep.low, work.sweep.high, samples, work.marks, count, format.peak);
+    if (open > 0)
+        for_each_marked(work.marks, count, [&](std::size_t j) {
+            samples[j] = exact_sweep_sample<Sample>(first + static_cast<std::int64_t>(j), shape, format, unsettled);
+        });
+    if (static_cast<void*>(samples) != static_cast<void*>(out))
+        copy_to_channels(samples, count, format, {0, (std::uint32_t{1} << format.channels) - 1}, out);
+}
+
+static_assert(sweep_block == signal_block, "a sweep's steps serve one block");
+
+template <class Sample>
+bool sweep_frames(std::int64_t first, std::int64_t count, const signal_shape& shape, const tone_format& format,
+                  Sample* out, const block_plan& plan)
+{
+    // s16 (and deep levels) with the coarse kernel, as for tones; the rest,
+    // f32 too, with the fine one's absolute bound.
+    const bool coarse = !is_float_sample<Sample> && format.peak < 0x1p16;
+    const double own = coarse ? coarse_kernel.total_bound : fine_kernel.total_bound;
+    const double raised = plan.first_bound;
+    const double kernel_bound = raised != 0 ? std::max(raised, own) : own;
+    const double fade_bound = std::max(raised, fine_kernel.total_bound);
+    sweep_steps steps;
+    make_sweep_steps(shape.sweep, count, steps);
+    sweep_block_arrays work;
+    bool unsettled = false;
+    for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(signal_block)) {
+        const auto size = static_cast<std::size_t>(std::min<std::int64_t>(signal_block, count - done));
+        sweep_frames_block(static_cast<std::int32_t>(first + done), size, shape, format, coarse, kernel_bound, fade_bound,
+                    steps, work, out + done * format.channels, unsettled);
+    }
+    return !unsettled;
+}
+
+}  // namespace
+
 double signal_angle(std::int64_t index, const signal_tone& tone, double rate)
 {
     const double time = static_cast<double>(index) / rate;
@@ -574,6 +758,8 @@ template <class Sample>
 bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& shape, const tone_format& format,
                    Sample* out, const block_plan& plan)
 {
+    if (shape.swept)
+        return sweep_frames(first, count, shape, format, out, plan);
     // Integer samples below 2^16 (s16, and deep levels) take the coarse
     // kernel: its bound, 2^-35.7, leaves about one frame in 2^18 open
     // there. Larger ones take the fine kernel, and f32 its relative bound.

@@ -41,6 +41,35 @@ template <class Sample>
 [[nodiscard]] bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& shape,
                                  const tone_format& format, Sample* out, const block_plan& plan = {});
 
+// A sweep's frames in blocks, for the sweep itself and its inverse filter.
+struct sweep_arrays {
+    alignas(64) double turns[sweep_block];
+    alignas(64) double low[sweep_block];
+    alignas(64) double high[sweep_block];
+    alignas(64) double x[sweep_block];
+    alignas(64) double sign[sweep_block];
+};
+
+// Brackets of y = RN(g s), s = RN(sin 2 pi c(i)), g the fades' gains
+// applied in order, for frames first .. first + count - 1 (count <=
+// sweep_block) into work.low and work.high; each also holds the real sin 2
+// pi c(i) times the gains, but for the products' roundings (at most 2^-53
+// of each, once a fade). `steps` from make_sweep_steps; the estimates by the
+// coarse kernel or the fine one, within kernel_bound (or a raised one);
+// the fades' within fade_bound. Returns the sine's bound.
+double sweep_brackets(const signal_shape& shape, std::int64_t first, std::size_t count, sweep_steps& steps,
+                      bool coarse, double kernel_bound, double fade_bound, sweep_arrays& work);
+
+// RN(sin 2 pi c(i)): the double-double first, then the multiword Ziv loop;
+// sets `unsettled` where that left it open.
+double exact_sweep_sine(const sweep_plan& sweep, std::int64_t index, bool& unsettled);
+
+// The fades' gains at frame `index`, each 1 where its fade does not reach.
+struct fade_gains {
+    double in, out;
+};
+fade_gains exact_fade_gains(const signal_shape& shape, std::int64_t index, bool& unsettled);
+
 // The angle of tone `tone` at frame `index`, in the order the formula fixes.
 double signal_angle(std::int64_t index, const signal_tone& tone, double rate);
 

@@ -31,7 +31,7 @@
 #include <stdint.h>
 
 #define PURETONE_VERSION_MAJOR 0
-#define PURETONE_VERSION_MINOR 6
+#define PURETONE_VERSION_MINOR 7
 #define PURETONE_VERSION_PATCH 0
 
 #if defined(_WIN32)
@@ -62,7 +62,8 @@ enum {
     PURETONE_ERROR_UNSETTLED = -14,   /* a sine or peak left open at 512 bits: never seen; the buffer is unusable */
     PURETONE_ERROR_TONE = -15,        /* a tone's count, phase or channels out of range */
     PURETONE_ERROR_SUM = -16,         /* a channel's levels sum above 1 */
-    PURETONE_ERROR_FADE = -17         /* a fade longer than the signal, or a fade-out with no length */
+    PURETONE_ERROR_FADE = -17,        /* a fade longer than the signal, or a fade-out with no length */
+    PURETONE_ERROR_SWEEP = -18        /* a sweep's kind or frequencies out of range, or it has no length */
 };
 
 /* Sample formats, and what puretone_frames writes for each. */
@@ -132,6 +133,39 @@ typedef struct puretone_tone {
 
 #define PURETONE_TONES_MAX 16
 
+/* Sweeps: a signal may hold one sweep in place of tones, in every channel.
+ * f1 and f2 are its start and end frequencies, R the rate, N its frames,
+ * T = N / R; frame i is at t = i / R exactly, and its phase phi(t) is a
+ * real number, with no rounding in it (pi the real pi):
+ *   exponential:  L = T / ln(f2 / f1), phi(t) = 2 pi f1 L (e^(t/L) - 1)
+ *   synchronized: L = round(f1 T / ln(f2 / f1)) / f1 (ties away from
+ *     zero), the same phi; then the length is the one that ends at f2:
+ *     N = round(R L ln(f2 / f1)) frames (ties to even), which
+ *     puretone_signal_length gives; T above is the length asked for.
+ *   linear:       phi(t) = 2 pi (f1 t + (f2 - f1) t^2 / (2 T))
+ * s = RN(sin phi(t)), correctly rounded, then as for tones: the fades'
+ * gains, and the format's rounding with its peak P (the format's level).
+ * Exponential and synchronized need 0 < f1 < f2, and f2 / f1 <= 2^40;
+ * linear needs f1 != f2, either may be negative. Every |f| is at most R / 2:
+ * above it the samples would alias to another sweep, so it is refused.
+ * A synchronized sweep needs f1 L >= 1 (round(...) >= 1) and below 2^53.
+ *
+ * The inverse filter (exponential and synchronized) has N frames: frame j
+ * is K e^(-j / (R L)) x(N - 1 - j), x(i) the sweep's sin phi times its
+ * fades' gains before any rounding, and
+ *   K = 4 f2 / (R^2 L)
+ * which makes the sweep, convolved with it, flat at 0 dB: the sweep's
+ * spectrum has magnitude (1/2) sqrt(L / f) R (stationary phase, per unit of
+ * frequency, in samples), the filter's (f / f2) times that times K, and
+ * their product K R^2 L / (4 f2) = 1. Each is RN32 of the exact real value.
+ */
+enum {
+    PURETONE_SWEEP_NONE = 0,
+    PURETONE_SWEEP_EXPONENTIAL = 1,
+    PURETONE_SWEEP_SYNCHRONIZED = 2,
+    PURETONE_SWEEP_LINEAR = 3
+};
+
 /* `size` and `tone_size` as the caller was built (sizeof each): later
  * versions may append fields, as to puretone_format, and zero must mean
  * "as before". `length` is the signal's frames, L: 0 for none, when the
@@ -147,10 +181,15 @@ typedef struct puretone_signal {
     int64_t length;             /* L, 0 .. 2^31, or 0 for none */
     int64_t fade_in;            /* N frames, >= 0 */
     int64_t fade_out;           /* M frames, >= 0; needs a length */
+    /* From 0.7; a caller built against 0.6 passes the smaller size. */
+    int32_t sweep;              /* PURETONE_SWEEP_*: with tone_count 0 and a length */
+    uint32_t reserved2;         /* 0 */
+    double sweep_from;          /* f1, hertz */
+    double sweep_to;            /* f2, hertz */
 } puretone_signal;
 
 #define PURETONE_SIGNAL_INIT \
-    { sizeof(puretone_signal), sizeof(puretone_tone), 0, 0, 0, 0, 0, 0 }
+    { sizeof(puretone_signal), sizeof(puretone_tone), 0, 0, 0, 0, 0, 0, 0, 0, 0.0, 0.0 }
 
 /* The longest header puretone_header writes. */
 #define PURETONE_HEADER_MAX 80
@@ -190,6 +229,19 @@ PURETONE_API int puretone_frames(const puretone_format* format, double frequency
  * angle at the window's ends (PURETONE_ERROR_ANGLE); the buffer last. */
 PURETONE_API int puretone_signal_frames(const puretone_format* format, const puretone_signal* signal, int64_t start,
                                         int64_t count, void* out);
+
+/* The frames of `signal` in `format`: its length, but for a synchronized
+ * sweep the length that ends at f2 (above); or a negative code, checked as
+ * puretone_signal_frames checks the description. */
+PURETONE_API int64_t puretone_signal_length(const puretone_format* format, const puretone_signal* signal);
+
+/* Frames start .. start + count - 1 of the inverse filter of the sweep in
+ * `signal` (above), mono, at the format's rate, into out[0 .. count - 1]:
+ * the format's sample format, level and channels are not used. Checked as
+ * puretone_signal_frames checks, and PURETONE_ERROR_SWEEP where the signal
+ * holds no exponential or synchronized sweep. */
+PURETONE_API int puretone_inverse_frames(const puretone_format* format, const puretone_signal* signal, int64_t start,
+                                         int64_t count, float* out);
 
 /* The length of the RIFF/WAVE header of `format` (44, 58, 68 or 80 bytes),
  * or a negative code for a bad description. */

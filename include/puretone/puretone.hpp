@@ -30,7 +30,7 @@ inline void throw_if_error(int code)
     if (code == PURETONE_ERROR_FREQUENCY || code == PURETONE_ERROR_NULL || code == PURETONE_ERROR_DESCRIPTION
         || code == PURETONE_ERROR_RATE || code == PURETONE_ERROR_FORMAT || code == PURETONE_ERROR_LEVEL
         || code == PURETONE_ERROR_CHANNELS || code == PURETONE_ERROR_TONE || code == PURETONE_ERROR_SUM
-        || code == PURETONE_ERROR_FADE)
+        || code == PURETONE_ERROR_FADE || code == PURETONE_ERROR_SWEEP)
         throw std::invalid_argument(puretone_strerror(code));
     if (code == PURETONE_ERROR_UNSETTLED)
         throw std::runtime_error(puretone_strerror(code));
@@ -110,6 +110,40 @@ inline void signal_frames(const puretone_format& description, const puretone_sig
                           std::span<Sample> out)
 {
     throw_if_error(puretone_signal_frames(&description, &signal, start, frames_of(description, out), out.data()));
+}
+
+// A signal of one sweep (see puretone.h) of `length` frames asked for,
+// with these fades.
+inline puretone_signal sweep(int kind, double f1, double f2, std::int64_t length, std::int64_t fade_in = 0,
+                             std::int64_t fade_out = 0)
+{
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.length = length;
+    signal.fade_in = fade_in;
+    signal.fade_out = fade_out;
+    signal.sweep = kind;
+    signal.sweep_from = f1;
+    signal.sweep_to = f2;
+    return signal;
+}
+
+// The signal's frames: its length, or a synchronized sweep's own.
+inline std::int64_t signal_length(const puretone_format& description, const puretone_signal& signal)
+{
+    const std::int64_t length = puretone_signal_length(&description, &signal);
+    throw_if_error(length < 0 ? static_cast<int>(length) : PURETONE_OK);
+    return length;
+}
+
+// Fills `out` with frames start .. start + out.size() - 1 of the inverse
+// filter of the sweep in `signal` (puretone_inverse_frames): mono f32.
+inline void inverse_frames(const puretone_format& description, const puretone_signal& signal, std::int64_t start,
+                           std::span<float> out)
+{
+    if (out.size() > static_cast<std::size_t>(INT64_MAX))
+        throw std::out_of_range(puretone_strerror(PURETONE_ERROR_WINDOW));
+    throw_if_error(puretone_inverse_frames(&description, &signal, start, static_cast<std::int64_t>(out.size()),
+                                           out.data()));
 }
 
 // The header of a file of frame_count frames in `description`.
