@@ -80,7 +80,7 @@ struct option_name {
 constexpr option_name value_options[] = {
     {"rate", "-r"}, {"format", nullptr}, {"level", nullptr}, {"channels", "-c"}, {"tone", nullptr},
     {"phase", nullptr}, {"length", nullptr}, {"frames", nullptr}, {"fade", nullptr}, {"fade-in", nullptr},
-    {"fade-out", nullptr},
+    {"fade-out", nullptr}, {"sweep", nullptr}, {"inverse", nullptr},
 };
 
 // Which value option `argument` is, and where its value is: "--rate=HZ"
@@ -188,6 +188,9 @@ std::optional<int> answer_flag(int argc, char** argv)
             "      --length D       the whole signal: 2.5, 2.5s or 250ms, in place of sec\n"
             "      --frames N       the whole signal in frames, in place of sec\n"
             "      --fade D         raised-cosine fades at both ends; --fade-in D, --fade-out D each\n"
+            "      --sweep F1:F2[:exp|sync|linear]\n"
+            "                       a sine sweep in place of tones (default exp), every |F| at most rate/2\n"
+            "      --inverse FILE   also write the exp or sync sweep's inverse filter: mono f32, same rate\n"
             "Tone k in a channel: c = (i / rate) * f_k, c = c + p_k (p_k = RN(DEG / 360), where not 0),\n"
             "t_k = (c * 2) * pi, s_k = RN(sin t_k) correctly rounded, all in double; y = RN(a_1 * s_1),\n"
             "then y = RN(y + RN(a_k * s_k)) in the order given. A fade of N frames multiplies y by\n"
@@ -197,6 +200,12 @@ std::optional<int> answer_flag(int argc, char** argv)
             "Examples: --tone 60:0.8 --tone 7000:0.2 (SMPTE), --tone 19000:0.5 --tone 20000:0.5 (CCIF),\n"
             "-c 2 --tone 1=1000 --tone 2=500 (channels), -c 2 --tone 1=1000 --tone 2=1000:1:180 (polarity),\n"
             "--length 250ms --fade 5ms out.wav 1000 (a faded burst).\n"
+            "Sweeps, t = i / rate exactly, T the length, phi real: exp phi = 2 pi F1 L (e^(t/L) - 1),\n"
+            "L = T / ln(F2/F1); sync the same with L = round(F1 T / ln(F2/F1)) / F1, its length then\n"
+            "round(rate L ln(F2/F1)); linear phi = 2 pi (F1 t + (F2 - F1) t^2 / (2T)); s = RN(sin phi).\n"
+            "The inverse: frame j = RN32(K e^(-j/(rate L)) x(N-1-j)), K = 4 F2 / (rate^2 L), x the\n"
+            "faded sweep before rounding. Measure: play sweep.wav, record, convolve with inverse.wav:\n"
+            "--sweep 20:20000 --length 5 --fade 20ms --inverse inverse.wav sweep.wav\n"
             "Exit status: 0 written, 1 the output could not be written, 2 an invalid argument.\n"
             "More in: man puretone\n",
             printable(argc > 0 ? argv[0] : "puretone").c_str());
@@ -272,6 +281,14 @@ puretone_signal signal_of(const tone_request& request)
     signal.length = request.frames;
     signal.fade_in = request.fade_in;
     signal.fade_out = request.fade_out;
+    if (request.sweep != PURETONE_SWEEP_NONE) {
+        signal.tones = nullptr;
+        signal.tone_count = 0;
+        signal.length = request.asked_frames != 0 ? request.asked_frames : request.frames;
+        signal.sweep = request.sweep;
+        signal.sweep_from = request.sweep_from;
+        signal.sweep_to = request.sweep_to;
+    }
     return signal;
 }
 
@@ -288,7 +305,31 @@ struct signal_options {
     const char* frames = nullptr;         // --frames's text
     const char* fade_in = nullptr;
     const char* fade_out = nullptr;
+    const char* sweep = nullptr;          // --sweep's text
+    const char* inverse = nullptr;        // --inverse's path
 };
+
+// --sweep F1:F2[:exp|sync|linear]: the kind and the doubles nearest the
+// decimals; nothing for another form.
+bool sweep_of(std::string_view text, tone_request& request)
+{
+    const std::size_t first = text.find(':');
+    if (first == std::string_view::npos)
+        return false;
+    const std::size_t second = text.find(':', first + 1);
+    const auto from = decimal_number(text.substr(0, first));
+    const auto to = decimal_number(text.substr(first + 1, second == std::string_view::npos ? second : second - first - 1));
+    const std::string_view kind = second == std::string_view::npos ? "exp" : text.substr(second + 1);
+    if (!from || !to)
+        return false;
+    request.sweep = kind == "exp"      ? PURETONE_SWEEP_EXPONENTIAL
+                    : kind == "sync"   ? PURETONE_SWEEP_SYNCHRONIZED
+                    : kind == "linear" ? PURETONE_SWEEP_LINEAR
+                                       : PURETONE_SWEEP_NONE;
+    request.sweep_from = *from;
+    request.sweep_to = *to;
+    return request.sweep != PURETONE_SWEEP_NONE;
+}
 
 bool refuse(const char* message)
 {
@@ -323,7 +364,9 @@ bool read_signal_option(std::string_view name, const char* value, signal_options
         options.phase_text = value;
         return true;
     }
-    const char** slot = name == "length"   ? &options.length
+    const char** slot = name == "sweep"     ? &options.sweep
+                        : name == "inverse" ? &options.inverse
+                        : name == "length"  ? &options.length
                         : name == "frames" ? &options.frames
                         : name == "fade"   ? &options.fade_in
                         : name == "fade-in" ? &options.fade_in
@@ -404,6 +447,42 @@ void explain_signal_refusal(int code, const tone_request& request, const signal_
     std::fprintf(stderr, "puretone: %s\n", puretone_strerror(code));
 }
 
+// A sweep's request, checked by the library: its kind and frequencies, and
+// for a synchronized sweep the length that ends at f2, which may differ
+// from the one asked for and must still fit the file.
+std::optional<tone_request> sweep_request(tone_request request, std::int64_t longest)
+{
+    const puretone_signal asked = signal_of(request);
+    const std::int64_t length = puretone_signal_length(&request.format, &asked);
+    if (length == PURETONE_ERROR_SWEEP) {
+        std::fprintf(stderr, "puretone: sweep %.17g:%.17g is out of range (%s)\n", request.sweep_from, request.sweep_to,
+                     request.sweep == PURETONE_SWEEP_LINEAR
+                         ? "linear needs two different frequencies, each at most half the rate"
+                         : "it needs 0 < F1 < F2 <= F1 * 2^40, F2 at most half the rate, and for sync a length of "
+                           "at least one cycle of F1");
+        return std::nullopt;
+    }
+    if (length < 0) {
+        std::fprintf(stderr, "puretone: %s\n", puretone_strerror(static_cast<int>(length)));
+        return std::nullopt;
+    }
+    if (length > longest) {
+        std::fprintf(stderr, "puretone: the synchronized sweep ends at F2 after %lld frames, more than the file can hold (%lld)\n",
+                     static_cast<long long>(length), static_cast<long long>(longest));
+        return std::nullopt;
+    }
+    if (length != request.frames)
+        request.asked_frames = request.frames;
+    request.frames = static_cast<std::int32_t>(length);
+    const puretone_signal signal = signal_of(request);
+    const int code = puretone_signal_frames(&request.format, &signal, 0, length, nullptr);
+    if (code != PURETONE_OK && code != PURETONE_ERROR_NULL) {
+        std::fprintf(stderr, "puretone: %s\n", puretone_strerror(code));
+        return std::nullopt;
+    }
+    return request;
+}
+
 }  // namespace
 
 std::optional<tone_request> read_command_line(int argc, char** argv)
@@ -471,6 +550,23 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
         refuse("--phase sets the phase of the frequency after the file; give each --tone its own phase");
         return std::nullopt;
     }
+    if (options.sweep != nullptr) {
+        if (!sweep_of(options.sweep, request)) {
+            bad_value("sweep", options.sweep, "F1:F2[:exp|sync|linear] in decimal hertz, such as 20:20000");
+            return std::nullopt;
+        }
+        if (numbers >= 1 || !options.tones.empty() || options.phase) {
+            refuse("--sweep makes the signal: give no frequency after the file, no --tone and no --phase with it");
+            return std::nullopt;
+        }
+    }
+    if (options.inverse != nullptr) {
+        if (request.sweep != PURETONE_SWEEP_EXPONENTIAL && request.sweep != PURETONE_SWEEP_SYNCHRONIZED) {
+            refuse("--inverse writes the inverse filter of an exponential or synchronized --sweep");
+            return std::nullopt;
+        }
+        request.inverse_path = options.inverse;
+    }
     if (options.length != nullptr && options.frames != nullptr) {
         refuse("--length and --frames cannot both be given");
         return std::nullopt;
@@ -479,7 +575,7 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
         refuse("a duration after the file cannot be given with --length or --frames");
         return std::nullopt;
     }
-    if (options.tones.empty()) {
+    if (options.tones.empty() && request.sweep == PURETONE_SWEEP_NONE) {
         double frequency = 440.0;
         if (numbers >= 1) {
             const auto whole = leading_integer(argv[k + 1]);
@@ -531,6 +627,8 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
     // The library checks the rest: every tone's frequency, level, phase and
     // channels, the sums, and every angle, within the exact domain (a NULL
     // buffer has it check the request alone).
+    if (request.sweep != PURETONE_SWEEP_NONE)
+        return sweep_request(request, longest);
     const puretone_signal signal = signal_of(request);
     const int code = puretone_signal_frames(&request.format, &signal, 0, frames, nullptr);
     if (code != PURETONE_OK && code != PURETONE_ERROR_NULL) {

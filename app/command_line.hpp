@@ -20,6 +20,10 @@ struct tone_request {
     std::vector<puretone_tone> tones;    // at least one; default 440 Hz, full, phase 0, every channel
     std::int32_t frames;                 // default 10 s
     std::int64_t fade_in, fade_out;      // frames, default 0
+    std::int32_t sweep = PURETONE_SWEEP_NONE;  // --sweep's kind, in place of tones
+    double sweep_from = 0, sweep_to = 0;       // its f1 and f2
+    std::int32_t asked_frames = 0;             // the length asked for, where a synchronized sweep's differs
+    const char* inverse_path = nullptr;        // --inverse: the sweep's inverse filter, mono f32
 };
 
 // The signal the request describes, pointing into its tones.

@@ -115,10 +115,10 @@ void pack_24(unsigned char* bytes, std::size_t count)
 // Frames [first, first + count) into `bytes`, then turned into the file's
 // bytes in place: each sample low byte first, s24 packed from 4 bytes into
 // 3. The size in the file.
-std::size_t make_chunk(const puretone_format& format, const puretone_signal& signal, std::int64_t first, unsigned char* bytes,
-                       std::size_t count, int& error)
+std::size_t make_chunk(const puretone_format& format, const puretone_signal& signal, frame_maker make, std::int64_t first,
+                       unsigned char* bytes, std::size_t count, int& error)
 {
-    if (puretone_signal_frames(&format, &signal, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
+    if (make(&format, &signal, first, static_cast<std::int64_t>(count), bytes) != PURETONE_OK) {
         // A format and signal the command line checked, N <= 2^31: only
         // PURETONE_ERROR_UNSETTLED is left, which no known tone reaches.
         // EDOM, which no file operation gives, carries it to the message.
@@ -142,8 +142,8 @@ std::size_t make_chunk(const puretone_format& format, const puretone_signal& sig
     return count * file_frame_bytes(format);
 }
 
-int make_serially(const puretone_format& format, const puretone_signal& signal, std::int32_t frame_count,
-                  chunk_consumer consume, void* context)
+int make_serially(const puretone_format& format, const puretone_signal& signal, frame_maker make,
+                  std::int32_t frame_count, chunk_consumer consume, void* context)
 {
     // 32-bit aligned for the samples puretone_signal_frames writes into it.
     alignas(4) static unsigned char bytes[serial_chunk_bytes];
@@ -151,7 +151,7 @@ int make_serially(const puretone_format& format, const puretone_signal& signal, 
     for (std::int64_t first = 0; first < frame_count; first += chunk_frames) {
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(chunk_frames, frame_count - first));
         int error = 0;
-        const std::size_t size = make_chunk(format, signal, first, bytes, count, error);
+        const std::size_t size = make_chunk(format, signal, make, first, bytes, count, error);
         if (error != 0)
             return error;
         if (const int failure = consume(context, bytes, size))
@@ -163,6 +163,7 @@ int make_serially(const puretone_format& format, const puretone_signal& signal, 
 struct pipeline {
     puretone_format format;
     const puretone_signal* signal;
+    frame_maker make;
     std::int32_t sample_count;           // frames
     std::size_t chunk_samples;           // frames a chunk
     std::size_t slot_bytes;              // chunk_samples frames in memory
@@ -198,7 +199,7 @@ struct pipeline {
         const std::int64_t chunk = next_chunk++;
         held.unlock();
         int failure = 0;
-        const std::size_t size = make_chunk(format, *signal, chunk * static_cast<std::int64_t>(chunk_samples),
+        const std::size_t size = make_chunk(format, *signal, make, chunk * static_cast<std::int64_t>(chunk_samples),
                                             slot_of(chunk), count_of(chunk), failure);
         held.lock();
         if (failure != 0)
@@ -255,10 +256,10 @@ int consume_in_order(pipeline& p, chunk_consumer consume, void* context)
 }  // namespace
 
 int make_in_order(const puretone_format& format, const puretone_signal& signal, std::int32_t sample_count, int threads,
-                  chunk_consumer consume, void* context)
+                  chunk_consumer consume, void* context, frame_maker make)
 {
     if (threads <= 1)
-        return make_serially(format, signal, sample_count, consume, context);
+        return make_serially(format, signal, make, sample_count, consume, context);
     // Frames of any width come as many bytes a chunk as 16-bit mono ones:
     // chunks are whole blocks of frames, at least one.
     const std::size_t frame = memory_frame_bytes(format);
@@ -272,11 +273,12 @@ int make_in_order(const puretone_format& format, const puretone_signal& signal, 
     // would only wait.
     const std::int64_t workers = std::min<std::int64_t>({threads - 1, chunks - 1, slots - 1});
     if (workers < 1)
-        return make_serially(format, signal, sample_count, consume, context);
+        return make_serially(format, signal, make, sample_count, consume, context);
 
     pipeline p;
     p.format = format;
     p.signal = &signal;
+    p.make = make;
     p.slot_bytes = chunk_samples * frame;
     p.sample_count = sample_count;
     p.chunk_samples = chunk_samples;
@@ -294,7 +296,7 @@ int make_in_order(const puretone_format& format, const puretone_signal& signal, 
     const std::unique_ptr<pthread_t[]> started(new (std::nothrow) pthread_t[static_cast<std::size_t>(workers)]);
     if (p.ring == nullptr || !p.made || !p.made_bytes || !started) {
         std::free(p.ring);
-        return make_serially(format, signal, sample_count, consume, context);
+        return make_serially(format, signal, make, sample_count, consume, context);
     }
     madvise(p.ring, ring_bytes, MADV_HUGEPAGE);  // only a hint: any failure leaves small pages
     std::fill_n(p.made.get(), slots, -1);

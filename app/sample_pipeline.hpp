@@ -23,7 +23,11 @@ using chunk_consumer = int (*)(void* context, const unsigned char* bytes, std::s
 // be started, the caller makes every chunk. Stops at the first nonzero
 // value of `consume` and returns it once no worker runs any more; 0 when
 // all is consumed.
+// How frames are made: puretone_signal_frames, or a call of its form (the
+// inverse filter's, say).
+using frame_maker = int (*)(const puretone_format*, const puretone_signal*, std::int64_t, std::int64_t, void*);
+
 int make_in_order(const puretone_format& format, const puretone_signal& signal, std::int32_t frame_count, int threads,
-                  chunk_consumer consume, void* context);
+                  chunk_consumer consume, void* context, frame_maker make = puretone_signal_frames);
 
 }  // namespace puretone

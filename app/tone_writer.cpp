@@ -66,7 +66,19 @@ bool odd_data(const tone_plan& tone)
     return (data_bytes(tone) & 1) != 0;
 }
 
+// puretone_inverse_frames in the form the pipeline calls.
+int inverse_frames(const puretone_format* format, const puretone_signal* signal, std::int64_t first, std::int64_t count,
+                   void* out)
+{
+    return puretone_inverse_frames(format, signal, first, count, static_cast<float*>(out));
+}
+
 }  // namespace
+
+bool ready_to_commit(const tone_plan& tone)
+{
+    return tone.before_commit == nullptr || tone.before_commit(tone.commit_context);
+}
 
 std::int64_t tone_file_size(const tone_plan& tone)
 {
@@ -84,7 +96,8 @@ int write_tone(int fd, const tone_plan& tone)
     int threads = tone.threads;
     if (threads == 0)  // counted only where they can help
         threads = tone.sample_count >= shortest_parallel_tone ? available_cpus() : 1;
-    if (const int error = make_in_order(tone.format, tone.signal, tone.sample_count, threads, write_chunk, &fd))
+    const frame_maker make = tone.inverse ? inverse_frames : puretone_signal_frames;
+    if (const int error = make_in_order(tone.format, tone.signal, tone.sample_count, threads, write_chunk, &fd, make))
         return error;
     const unsigned char pad = 0;
     return odd_data(tone) ? write_all(fd, &pad, 1) : 0;

@@ -13,7 +13,16 @@ struct tone_plan {
     std::int32_t sample_count;  // frames: 0 to puretone_longest_frames(format)
     int threads;                // threads that make samples, 1 or more; 0: as many as the CPUs allow
     puretone_format format = PURETONE_FORMAT_INIT;
+    bool inverse = false;       // the frames of the signal's inverse filter, in `format` (mono f32)
+    // Called once the file is whole, before it takes its name (or, written
+    // in place, before it is closed): false fails the run, the file taken
+    // back as on any failure, with no further message (the call said why).
+    bool (*before_commit)(const void* context) = nullptr;
+    const void* commit_context = nullptr;
 };
+
+// Calls tone.before_commit where there is one: true where there is none.
+bool ready_to_commit(const tone_plan& tone);
 
 // Writes the format's header and the frames, each sample low byte first,
 // then a zero pad byte where the frames' size is odd (RIFF keeps chunks at

@@ -15,6 +15,21 @@
 #include <unistd.h>
 
 namespace puretone {
+namespace {
+
+// A run that fails after its file is whole (ready_to_commit said no, and
+// why): what is registered is taken back (a file written in place is
+// emptied), with no further message.
+bool taken_back(int fd)
+{
+    hold_interruptions();
+    take_back();
+    release_interruptions();
+    close(fd);
+    return false;
+}
+
+}  // namespace
 
 bool write_in_place(const char* path, const opened_output& out, const tone_plan& tone)
 {
@@ -49,6 +64,8 @@ bool write_in_place(const char* path, const opened_output& out, const tone_plan&
     int error = write_tone(out.fd, tone);
     if (error != 0)
         return conclude("cannot write", path, error);  // while the descriptor is open, so it can be emptied
+    if (!ready_to_commit(tone))
+        return taken_back(out.fd);
     if (close(out.fd) != 0 && errno != EINTR)
         error = errno;
     return conclude("cannot write", path, error);
@@ -62,6 +79,8 @@ bool write_descriptor(const char* path, int fd, const tone_plan& tone)
         return false;
     }
     int error = write_tone(fd, tone);
+    if (error == 0 && !ready_to_commit(tone))
+        return taken_back(fd);
     if (close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
     return conclude("cannot write", path, error);

@@ -294,6 +294,11 @@ written replace_file(const char* path, opened_output& out, const tone_plan& tone
                         error)
             ? written::done : written::failed;
     }
+    if (!ready_to_commit(tone)) {
+        close(out.fd);
+        discard_temporary(directory_fd, temporary);
+        return written::failed;
+    }
     struct stat made{};
     fstat(temporary.fd, &made);
     // Made append-only or immutable meanwhile: an unnamed file, not yet
@@ -346,6 +351,10 @@ written create_file(const char* path, const new_name& place, const tone_plan& to
     if (const int error = write_synced(fd, tone); error != 0) {
         close(fd);
         return conclude("cannot write", path, error) ? written::done : written::failed;
+    }
+    if (!ready_to_commit(tone)) {
+        close(fd);  // unnamed: it vanishes
+        return written::failed;
     }
     // Held from the link until the run is complete: a signal between the
     // two would end a run whose file is whole.
