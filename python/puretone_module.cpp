@@ -3,10 +3,13 @@
 // the arguments and give the signatures and documentation. Here, with
 // `format` the tuple (rate, sample format, level kind, level, channels) of
 // puretone_format's fields, and `signal` the tuple (tones, length, fade_in,
-// fade_out) of puretone_signal's, each tone a tuple (frequency, level
+// fade_out, sweep, sweep_from, sweep_to) of puretone_signal's, with
+// `inverse` the sweep's inverse filter in place of the signal (mono f32),
+// each tone a tuple (frequency, level
 // kind, level, phase, channels) of puretone_tone's:
-//   check(format, signal, start, count)    -> None or (code, message)
-//   fill(format, signal, start, out)       fills out's frames in place
+//   check(format, signal, start, count, inverse=False) -> None or (code, message)
+//   fill(format, signal, start, out, inverse=False)    fills out's frames in place
+//   signal_length(format, signal)          -> int (or a negative code)
 //   wav_header(format, frame_count)        -> bytes, or ValueError
 //   longest_frames(format)                 -> int (or a negative code)
 // Values are those of the C API: a double, int64 indices, uint32 rate and
@@ -42,7 +45,9 @@ puretone_format description(const format_fields& fields)
 }
 
 using tone_fields = std::tuple<double, std::int32_t, double, double, std::uint32_t>;
-using signal_fields = std::tuple<std::vector<tone_fields>, std::int64_t, std::int64_t, std::int64_t>;
+// (tones, length, fade_in, fade_out, sweep kind, f1, f2)
+using signal_fields =
+    std::tuple<std::vector<tone_fields>, std::int64_t, std::int64_t, std::int64_t, std::int32_t, double, double>;
 
 // A signal's description, with the tones it points to.
 struct signal_description {
@@ -59,7 +64,8 @@ signal_description description(const signal_fields& fields)
     // More than the library takes stays more: it refuses the count before
     // reading a tone.
     made.signal.tone_count = static_cast<std::uint32_t>(std::min<std::size_t>(made.tones.size(), UINT32_MAX));
-    std::tie(std::ignore, made.signal.length, made.signal.fade_in, made.signal.fade_out) = fields;
+    std::tie(std::ignore, made.signal.length, made.signal.fade_in, made.signal.fade_out, made.signal.sweep,
+             made.signal.sweep_from, made.signal.sweep_to) = fields;
     return made;
 }
 
@@ -68,12 +74,21 @@ signal_description description(const signal_fields& fields)
 // cost nothing measurable. The sine, not the channels, sets a frame's cost.
 constexpr std::int64_t chunk_frames = std::int64_t{1} << 20;
 
-py::object check(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, std::int64_t count)
+// The frames of the signal, or of its sweep's inverse filter.
+int frames_of(bool inverse, const puretone_format& format, const puretone_signal& signal, std::int64_t start,
+              std::int64_t count, void* out)
+{
+    return inverse ? puretone_inverse_frames(&format, &signal, start, count, static_cast<float*>(out))
+                   : puretone_signal_frames(&format, &signal, start, count, out);
+}
+
+py::object check(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, std::int64_t count,
+                 bool inverse)
 {
     // A NULL buffer has the library check everything but the buffer.
     const puretone_format format = description(fields);
     const signal_description signal = description(signal_parts);
-    const int code = puretone_signal_frames(&format, &signal.signal, start, count, nullptr);
+    const int code = frames_of(inverse, format, signal.signal, start, count, nullptr);
     if (code == PURETONE_OK || code == PURETONE_ERROR_NULL)
         return py::none();
     return py::make_tuple(code, puretone_strerror(code));
@@ -82,9 +97,13 @@ py::object check(const format_fields& fields, const signal_fields& signal_parts,
 // The caller has checked the request with check() and `out` against the
 // format; what a wrong call from Python could overrun memory with is checked
 // again here.
-void fill(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, py::array out)
+void fill(const format_fields& fields, const signal_fields& signal_parts, std::int64_t start, py::array out, bool inverse)
 {
-    const puretone_format format = description(fields);
+    puretone_format format = description(fields);
+    if (inverse) {  // mono f32, whatever else the fields say
+        format.sample_format = PURETONE_FORMAT_F32;
+        format.channels = 1;
+    }
     const signal_description signal = description(signal_parts);
     const py::ssize_t channels = format.channels;
     const int frame = puretone_frame_bytes(&format);
@@ -105,7 +124,7 @@ void fill(const format_fields& fields, const signal_fields& signal_parts, std::i
         int code = PURETONE_OK;
         {
             py::gil_scoped_release unlocked;
-            code = puretone_signal_frames(&format, &signal.signal, start + done, n, data + done * frame_bytes);
+            code = frames_of(inverse, format, signal.signal, start + done, n, data + done * frame_bytes);
         }
         if (code == PURETONE_ERROR_UNSETTLED)
             throw std::runtime_error(puretone_strerror(code));
@@ -128,6 +147,13 @@ py::bytes wav_header(const format_fields& fields, std::int64_t frame_count)
     return py::bytes(reinterpret_cast<const char*>(header), static_cast<std::size_t>(length));
 }
 
+std::int64_t signal_length(const format_fields& fields, const signal_fields& signal_parts)
+{
+    const puretone_format format = description(fields);
+    const signal_description signal = description(signal_parts);
+    return puretone_signal_length(&format, &signal.signal);
+}
+
 std::int64_t longest_frames(const format_fields& fields)
 {
     const puretone_format format = description(fields);
@@ -140,8 +166,11 @@ PYBIND11_MODULE(_puretone, module)
 {
     module.doc() = "The C API of libpuretone, for the puretone package.";
     module.attr("__version__") = puretone_version();
-    module.def("check", &check, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("count"));
-    module.def("fill", &fill, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("out").noconvert());
+    module.def("check", &check, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("count"),
+               py::arg("inverse") = false);
+    module.def("fill", &fill, py::arg("format"), py::arg("signal"), py::arg("start"), py::arg("out").noconvert(),
+               py::arg("inverse") = false);
+    module.def("signal_length", &signal_length, py::arg("format"), py::arg("signal"));
     module.def("wav_header", &wav_header, py::arg("format"), py::arg("frame_count"));
     module.def("longest_frames", &longest_frames, py::arg("format"));
 }

@@ -69,7 +69,7 @@ import numpy.typing as npt
 from . import _puretone
 
 __version__: str = _puretone.__version__
-__all__ = ["__version__", "Tone", "samples", "tone", "wav_header"]
+__all__ = ["__version__", "Tone", "inverse_filter", "samples", "sweep", "sweep_length", "tone", "wav_header"]
 
 SAMPLES_PER_SECOND = 44100  # the default rate
 _INT64_MIN, _INT64_MAX = -(2**63), 2**63 - 1
@@ -82,7 +82,8 @@ _LEVEL_FULL = 0  # the C API's PURETONE_LEVEL_FULL
 _LEVEL_RATIO = 1  # the C API's PURETONE_LEVEL_RATIO
 _LEVEL_DBFS = 2  # the C API's PURETONE_LEVEL_DBFS
 _ERROR_RATE, _ERROR_LEVEL, _ERROR_CHANNELS, _ERROR_ANGLE = -8, -10, -11, -12
-_ERROR_TONE, _ERROR_SUM, _ERROR_FADE = -15, -16, -17
+_ERROR_TONE, _ERROR_SUM, _ERROR_FADE, _ERROR_SWEEP = -15, -16, -17, -18
+_SWEEP_KINDS = {"exp": 1, "sync": 2, "linear": 3}  # the C API's PURETONE_SWEEP_*
 _FULL_SCALE = {0: 32767, 1: 8388607, 2: 2147483647}  # each integer format's F
 _LEVEL_FORMS = "full, a ratio from 0 to 1, or dBFS of at most 0 such as -18dB"
 Samples = npt.NDArray[Union[np.int16, np.int32, np.float32]]
@@ -304,12 +305,13 @@ def _signal(frequency, tones: TonesArgument, phase, length: int, fade_in: int, f
         if isinstance(tones, (str, bytes)) or not isinstance(tones, collections.abc.Sequence):
             raise TypeError(f"tones must be a sequence of Tone or tuples, not {type(tones).__name__}")
         parts = [_tone_fields(tone, k) for k, tone in enumerate(tones)]
-    return (parts, _int64(length), _int64(fade_in), _int64(fade_out))
+    return (parts, _int64(length), _int64(fade_in), _int64(fade_out), 0, 0.0, 0.0)
 
 
-def _check(fields: _Fields, signal, start: int, count: int, passed: str, rate, level, channels) -> None:
+def _check(fields: _Fields, signal, start: int, count: int, passed: str, rate, level, channels,
+           inverse: bool = False) -> None:
     """ValueError, naming what was passed, unless the library takes the window."""
-    refusal = _puretone.check(fields, signal, _int64(start), _int64(count))
+    refusal = _puretone.check(fields, signal, _int64(start), _int64(count), inverse)
     if refusal is not None:
         code, message = refusal
         named = {_ERROR_RATE: f"rate={operator.index(rate)}", _ERROR_LEVEL: f"level={level!r}",
@@ -336,13 +338,13 @@ def _output(out, count: int, channels: int, dtype: type) -> np.ndarray:
     return out
 
 
-def _frames(fields: _Fields, dtype: type, signal, start: int, count: int, out) -> Samples:
-    channels = fields[4]
+def _frames(fields: _Fields, dtype: type, signal, start: int, count: int, out, inverse: bool = False) -> Samples:
+    channels = 1 if inverse else fields[4]
     if out is None:
         array: np.ndarray = np.empty((count,) if channels == 1 else (count, channels), dtype=dtype)
     else:
         array = _output(out, count, channels, dtype)
-    _puretone.fill(fields, signal, start, array)
+    _puretone.fill(fields, signal, start, array, inverse)
     return array
 
 
@@ -460,6 +462,110 @@ def tone(
                      _frames_of(fade_out, rate, "fade_out"))
     _check(fields, signal, 0, count, shown, rate, level, channels)
     return _frames(fields, dtype, signal, 0, count, None)
+
+
+def _sweep_signal(f1, f2, kind: str, length: int, fade_in: int, fade_out: int):
+    """The extension's signal fields for a sweep of `length` frames asked for."""
+    if kind not in _SWEEP_KINDS:
+        raise ValueError(f"kind={kind!r}: 'exp', 'sync' or 'linear'")
+    return ([], _int64(length), _int64(fade_in), _int64(fade_out), _SWEEP_KINDS[kind], _real(f1, "f1"),
+            _real(f2, "f2"))
+
+
+def _sweep_window(f1, f2, count, kind, start, length, rate, format, level, channels, fade_in, fade_out,
+                  inverse: bool):
+    """The checked fields, signal and window of sweep() and inverse_filter()."""
+    n = _integer(count, "count")
+    first = _integer(start, "start")
+    asked = _integer(length, "length") if length is not None else first + n
+    fields, dtype = _format(rate, "f32" if inverse else format, level, 1 if inverse else channels)
+    signal = _sweep_signal(f1, f2, kind, asked, _integer(fade_in, "fade_in"), _integer(fade_out, "fade_out"))
+    shown = f"f1={f1!r}, f2={f2!r}, kind={kind!r}, count={n}, start={first}"
+    made = _puretone.signal_length(fields, signal)
+    if made < 0:
+        _check(fields, signal, first, n, shown, rate, level, channels, inverse)
+    if length is None and made >= first:  # a synchronized sweep runs to its own end
+        n = made - first
+    _check(fields, signal, first, n, shown, rate, level, channels, inverse)
+    return fields, dtype, signal, first, n
+
+
+def sweep(
+    f1: SupportsFloat,
+    f2: SupportsFloat,
+    count: SupportsIndex,
+    *,
+    kind: str = "exp",
+    start: SupportsIndex = 0,
+    length: Optional[SupportsIndex] = None,
+    rate: SupportsIndex = SAMPLES_PER_SECOND,
+    format: str = "s16",
+    level: Union[SupportsFloat, str] = 1.0,
+    channels: SupportsIndex = 1,
+    fade_in: SupportsIndex = 0,
+    fade_out: SupportsIndex = 0,
+    out: Optional[Samples] = None,
+) -> Samples:
+    """Frames start .. start+count-1 of a sine sweep from f1 to f2 Hz, exactly.
+
+    Bit for bit what the program writes with --sweep F1:F2:KIND. The phase
+    is a real number with no rounding (exp: 2 pi f1 L (e^(t/L) - 1), L = T /
+    ln(f2/f1); sync: the same with f1 L whole; linear: 2 pi (f1 t + (f2 -
+    f1) t^2 / (2T)), t = i / rate exactly), and each sample the correctly
+    rounded sine, then the fades and the format's rounding (see man puretone).
+
+    kind: "exp" (0 < f1 < f2), "sync" (the same, f1 L rounded to a whole
+          number, after Novak) or "linear" (f1 != f2, either sign); every
+          |f| at most rate / 2.
+    length: the sweep's frames asked for, by default start + count. A
+          synchronized sweep's own length ends at f2 and may differ
+          (sweep_length gives it): without length=, the frames then run from
+          start to its end.
+    fade_in, fade_out: raised-cosine fades in frames. rate, format, level,
+          channels, out: as for samples().
+
+    Raises ValueError for values out of range, TypeError for a wrong type.
+    """
+    fields, dtype, signal, first, n = _sweep_window(f1, f2, count, kind, start, length, rate, format, level,
+                                                    channels, fade_in, fade_out, False)
+    return _frames(fields, dtype, signal, first, n, out)
+
+
+def inverse_filter(
+    f1: SupportsFloat,
+    f2: SupportsFloat,
+    count: SupportsIndex,
+    *,
+    kind: str = "exp",
+    start: SupportsIndex = 0,
+    length: Optional[SupportsIndex] = None,
+    rate: SupportsIndex = SAMPLES_PER_SECOND,
+    fade_in: SupportsIndex = 0,
+    fade_out: SupportsIndex = 0,
+    out: Optional[Samples] = None,
+) -> Samples:
+    """Frames of the inverse filter of sweep(f1, f2, count, ...), float32, mono.
+
+    Frame j is RN32 of K e^(-j / (rate L)) x(N - 1 - j), x the sweep's real
+    sine times its fades' gains and K = 4 f2 / (rate^2 L): the sweep
+    convolved with it is flat at 0 dB, an impulse at frame N - 1. kind
+    "exp" or "sync"; the arguments as for sweep().
+    """
+    fields, dtype, signal, first, n = _sweep_window(f1, f2, count, kind, start, length, rate, "f32", 1.0, 1,
+                                                    fade_in, fade_out, True)
+    return _frames(fields, dtype, signal, first, n, out, inverse=True)
+
+
+def sweep_length(f1: SupportsFloat, f2: SupportsFloat, count: SupportsIndex, *, kind: str = "exp",
+                 rate: SupportsIndex = SAMPLES_PER_SECOND) -> int:
+    """The frames of a sweep asked for with count frames: count, but for a
+    synchronized sweep the length that ends at f2."""
+    fields, _ = _format(rate, "s16", 1.0, 1)
+    signal = _sweep_signal(f1, f2, kind, _integer(count, "count"), 0, 0)
+    made = _puretone.signal_length(fields, signal)
+    if made < 0:
+        _check(fields, signal, 0, 0, f"f1={f1!r}, f2={f2!r}, kind={kind!r}, count={count!r}", rate, 1.0, 1)
+    return made
 
 
 def wav_header(

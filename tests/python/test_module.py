@@ -391,3 +391,74 @@ def test_a_thread_with_a_64_kib_stack_makes_the_same_samples():
 def test_version_is_the_program_version():
     printed = subprocess.run([PROGRAM, "--version"], check=True, capture_output=True, text=True).stdout
     assert printed.split()[1] == puretone.__version__
+
+
+@pytest.mark.parametrize(
+    "kwargs, flags",
+    [
+        ({"f1": 20, "f2": 20000, "rate": 48000, "fade_in": 960, "fade_out": 960}, ["--sweep", "20:20000", "--fade", "20ms"]),
+        ({"f1": 20, "f2": 20000, "kind": "sync", "rate": 48000, "format": "s24", "channels": 2},
+         ["--sweep", "20:20000:sync", "--format", "s24", "-c", "2"]),
+        ({"f1": 8000, "f2": -100.5, "kind": "linear", "rate": 44100, "format": "f32", "level": "-6dB"},
+         ["--sweep", "8000:-100.5:linear", "--format", "f32", "--level", "-6dB"]),
+    ],
+)
+def test_sweeps_and_their_inverse_are_the_program_files(tmp_path, kwargs, flags):
+    rate = kwargs["rate"]
+    made = puretone.sweep(count=rate // 2, **kwargs)
+    options = {name: kwargs[name] for name in ("rate", "format", "level", "channels") if name in kwargs}
+    path, inverse = tmp_path / "sweep.wav", tmp_path / "inverse.wav"
+    extra = ["--inverse", str(inverse)] if kwargs.get("kind", "exp") != "linear" else []
+    subprocess.run([PROGRAM, *flags, "-r", str(rate), "--frames", str(rate // 2), *extra, str(path)], check=True,
+                   capture_output=True)
+    assert module_file(made, options) == path.read_bytes()
+    if extra:
+        asked = {name: kwargs[name] for name in ("f1", "f2", "kind", "rate", "fade_in", "fade_out") if name in kwargs}
+        filter = puretone.inverse_filter(count=rate // 2, **asked)
+        assert filter.dtype == np.float32 and filter.shape == (made.shape[0],)
+        assert module_file(filter, {"rate": rate, "format": "f32"}) == inverse.read_bytes()
+        np.testing.assert_array_equal(puretone.inverse_filter(count=300, start=1000, length=rate // 2, **asked),
+                                      filter[1000:1300])
+
+
+def test_a_sweep_convolved_with_its_inverse_is_flat_and_sync_harmonics_land_where_predicted():
+    rate, f1, f2, n = 48000, 20.0, 20000.0, 5 * 48000
+    fade = rate // 50  # 20 ms
+    x = puretone.sweep(f1, f2, n, rate=rate, format="f32", fade_in=fade, fade_out=fade).astype(np.float64)
+    h = puretone.inverse_filter(f1, f2, n, rate=rate, fade_in=fade, fade_out=fade).astype(np.float64)
+    size = 1 << 19
+    impulse = np.fft.irfft(np.fft.rfft(x, size) * np.fft.rfft(h, size), size)
+    assert np.argmax(np.abs(impulse)) == n - 1
+    window = impulse[n - 1 - (1 << 14) : n - 1 + (1 << 14)]
+    response = np.abs(np.fft.rfft(window))
+    frequencies = np.fft.rfftfreq(window.size, 1 / rate)
+    band = (frequencies >= 5 * f1) & (frequencies <= f2 / 4)
+    decibels = 20 * np.log10(response[band])
+    assert np.max(np.abs(decibels)) < 0.1
+    # Synchronized: a squared term's second harmonic answers L ln 2 before
+    # the main impulse.
+    length = puretone.sweep_length(f1, f2, n, kind="sync", rate=rate)
+    x = puretone.sweep(f1, f2, n, kind="sync", rate=rate, format="f32").astype(np.float64)
+    h = puretone.inverse_filter(f1, f2, n, kind="sync", rate=rate).astype(np.float64)
+    y = x + 0.1 * x * x
+    impulse = np.fft.irfft(np.fft.rfft(y, size) * np.fft.rfft(h, size), size)
+    whole_cycles = round(f1 * (n / rate) / np.log(f2 / f1))
+    lag = (whole_cycles / f1) * np.log(2) * rate
+    around = int(round(length - 1 - lag))
+    near = np.abs(impulse[around - 200 : around + 200])
+    assert abs(np.argmax(near) - 200) <= 2
+    assert np.argmax(np.abs(impulse)) == length - 1
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: puretone.sweep(0, 20000, 100), "f1=0"),
+        (lambda: puretone.sweep(20, 20000, 100, kind="log"), "kind='log'"),
+        (lambda: puretone.sweep(20, 30000, 100), "sweep"),
+        (lambda: puretone.inverse_filter(20, 2000, 100, kind="linear"), "inverse"),
+    ],
+)
+def test_bad_sweeps_raise_value_error(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
