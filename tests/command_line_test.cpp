@@ -723,6 +723,18 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         {{"--phase", "1e300"}, {}, true, "'1e300' is out of range"},
         {{"--phase", "1e-322"}, {}, true, "'1e-322'"},  // nonzero degrees, zero cycles
         {{"--tone", "1000:0.5:4.9e-324"}, {}, true, "'1000:0.5:4.9e-324'"},
+        // Sweeps: forms, kinds, order, Nyquist, and what cannot stand with one.
+        {{"--sweep", "20"}, {}, true, "'20'"},
+        {{"--sweep", "20:20000:log"}, {}, true, "'20:20000:log'"},
+        {{"--sweep", "0:20000"}, {}, true, "sweep 0:20000 is out of range"},
+        {{"--sweep", "2000:20:sync"}, {}, true, "sweep 2000:20 is out of range"},
+        {{"--sweep", "20:20:linear"}, {}, true, "sweep 20:20 is out of range"},
+        {{"--sweep", "20:22051"}, {}, true, "at most half the rate"},
+        {{"--sweep", "20:20000"}, {"1000"}, true, "--sweep makes the signal"},
+        {{"--sweep", "20:20000", "--tone", "1000"}, {}, true, "--sweep makes the signal"},
+        {{"--inverse", "inverse.wav"}, {}, true, "--inverse writes the inverse filter"},
+        {{"--sweep", "20:20000:linear", "--inverse", "inverse.wav"}, {}, true, "--inverse writes"},
+        {{"--sweep", "20:20000", "--length", "1", "--fade", "2"}, {}, true, "longer than the signal"},
     };
     for (const auto& c : bad_options)
         for (const char* name : {"keep.wav", "new.wav"}) {
@@ -746,6 +758,47 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         }
     EXPECT_EQ(read_file(path("keep.wav")), "keep");
     EXPECT_FALSE(fs::exists(path("new.wav")));
+}
+
+// A sweep's inverse filter is written whole beside it, and where either
+// file fails, neither old file is lost; a synchronized sweep's own length
+// is said.
+TEST_F(cli, a_sweep_and_its_inverse_are_written_whole_or_not_at_all)
+{
+    std::ofstream(path("sweep.wav")) << "old sweep";
+    std::ofstream(path("inverse.wav")) << "old inverse";
+    fs::create_directory(path("closed"));
+    fs::permissions(path("closed"), fs::perms::owner_read | fs::perms::owner_exec);
+    const bool privileged = geteuid() == 0;  // root writes into a closed directory
+    const struct {
+        std::string sweep, inverse;
+        rlim_t file_size_limit;
+    } failures[] = {
+        {path("sweep.wav"), path("missing/inverse.wav"), 0},  // the inverse cannot be opened
+        {path("sweep.wav"), path("inverse.wav"), 200000},     // the inverse, twice the sweep's size, cut short
+        {path("missing/sweep.wav"), path("inverse.wav"), 0},  // the sweep cannot be opened
+    };
+    for (const auto& f : failures) {
+        run_options options;
+        options.file_size_limit = f.file_size_limit;
+        const run_result r = run({"--sweep", "20:20000", "--length", "2", "--inverse", f.inverse, f.sweep}, options);
+        EXPECT_EQ(r.status, 1) << f.inverse;
+        EXPECT_TRUE(one_error_line(r.err)) << r.err;
+        EXPECT_EQ(read_file(path("sweep.wav")), "old sweep") << f.inverse;
+        EXPECT_EQ(read_file(path("inverse.wav")), "old inverse") << f.inverse;
+    }
+    if (!privileged) {
+        const run_result r = run({"--sweep", "20:20000", "--inverse", path("closed/inverse.wav"), path("sweep.wav")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(read_file(path("sweep.wav")), "old sweep");
+    }
+    const run_result r = run({"-r", "48000", "--sweep", "20:20000:sync", "--length", "5", "--inverse",
+                              path("inverse.wav"), path("sweep.wav")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(one_error_line(r.err) && r.err.find("after 232101 frames, not 240000") != std::string::npos) << r.err;
+    // 232101 frames: the sweep's 2 bytes each, the inverse's 4, after their headers.
+    EXPECT_EQ(fs::file_size(path("sweep.wav")), 44u + 2u * 232101u);
+    EXPECT_EQ(fs::file_size(path("inverse.wav")), 58u + 4u * 232101u);
 }
 
 // Chunks made on any number of threads make the same file, across chunk
