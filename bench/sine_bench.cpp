@@ -141,6 +141,36 @@ void signal_path(benchmark::State& state, std::vector<std::pair<double, double>>
     state.SetItemsProcessed(state.iterations() * run);
 }
 
+// A sweep's frames (or its inverse filter's) in windows of 32768, over
+// `run` frames of a sweep ten times as long: the call's own cost, its
+// per-call steps included.
+void sweep_path(benchmark::State& state, int kind, std::uint32_t rate, int format_code, bool inverse)
+{
+    puretone_format format = PURETONE_FORMAT_INIT;
+    format.rate = rate;
+    format.sample_format = inverse ? PURETONE_FORMAT_F32 : format_code;
+    puretone_signal signal = PURETONE_SIGNAL_INIT;
+    signal.length = std::int64_t{run} * 10;
+    signal.sweep = kind;
+    signal.sweep_from = 20;
+    signal.sweep_to = 20000;
+    constexpr std::int32_t window = 32768;
+    std::vector<std::int32_t> samples(window);
+    const std::int32_t first = run * 4;
+    for (auto _ : state) {
+        for (std::int32_t i = first; i < first + run; i += window) {
+            const int code = inverse ? puretone_inverse_frames(&format, &signal, i, window,
+                                                               reinterpret_cast<float*>(samples.data()))
+                                     : puretone_signal_frames(&format, &signal, i, window, samples.data());
+            if (code != PURETONE_OK)
+                state.SkipWithError("a sweep's window was refused");
+            benchmark::DoNotOptimize(samples.data());
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * run);
+}
+
 template <class Sample>
 void format_fallback(benchmark::State& state, double frequency, double rate, double peak, Sample)
 {
@@ -216,6 +246,12 @@ BENCHMARK_CAPTURE(signal_path, s16_440_Hz_half, {{440.0, 0.5}}, 44100, PURETONE_
 BENCHMARK_CAPTURE(signal_path, s16_60_Hz_7_kHz, {{60.0, 0.8}, {7000.0, 0.2}}, 44100, PURETONE_FORMAT_S16, 0);
 BENCHMARK_CAPTURE(signal_path, f32_19_kHz_20_kHz, {{19000.0, 0.5}, {20000.0, 0.5}}, 48000, PURETONE_FORMAT_F32, 0);
 BENCHMARK_CAPTURE(signal_path, s24_1_kHz_faded, {{1000.0, 0.5}}, 48000, PURETONE_FORMAT_S24, 480);
+
+BENCHMARK_CAPTURE(sweep_path, exp_s16_48k, PURETONE_SWEEP_EXPONENTIAL, 48000, PURETONE_FORMAT_S16, false);
+BENCHMARK_CAPTURE(sweep_path, exp_f32_48k, PURETONE_SWEEP_EXPONENTIAL, 48000, PURETONE_FORMAT_F32, false);
+BENCHMARK_CAPTURE(sweep_path, sync_s24_48k, PURETONE_SWEEP_SYNCHRONIZED, 48000, PURETONE_FORMAT_S24, false);
+BENCHMARK_CAPTURE(sweep_path, linear_s16_48k, PURETONE_SWEEP_LINEAR, 48000, PURETONE_FORMAT_S16, false);
+BENCHMARK_CAPTURE(sweep_path, exp_inverse_48k, PURETONE_SWEEP_EXPONENTIAL, 48000, PURETONE_FORMAT_F32, true);
 
 BENCHMARK_CAPTURE(format_fallback, s16_997_Hz, 997.0, 44100.0, 32767.0, std::int16_t{});
 BENCHMARK_CAPTURE(format_fallback, s24_997_Hz, 997.0, 44100.0, 8388607.0, std::int32_t{});

@@ -6,7 +6,8 @@
 # ratios run by run. Given an earlier binary, runs it too, each run beside
 # this one's, and prints the median of this binary's time over its.
 # Signals (whose last word is "-": options alone, made --length long) run
-# in this binary only.
+# in this binary only. A sweep with --inverse writes both files: the
+# inverse's own cost is the difference from the sweep alone.
 #
 #   bench/tone_costs.sh [seconds (600)] [runs (7)] [puretone binary (build/puretone)] [earlier binary]
 set -euo pipefail
@@ -36,6 +37,10 @@ tones=(
   "din_48k_s24 48000 -r 48000 --format s24 --tone 250:0.8 --tone 8000:0.2 -"
   "ccif_48k_f32 48000 -r 48000 --format f32 --tone 19000:0.5 --tone 20000:0.5 -"
   "cosine_48k_s16 48000 -r 48000 --phase 90 1000"
+  "sweep_48k_s16 48000 -r 48000 --sweep 20:20000 -"
+  "sweep_48k_f32 48000 -r 48000 --format f32 --sweep 20:20000 -"
+  "linear_48k_s16 48000 -r 48000 --sweep 20:20000:linear -"
+  "sweep_inverse_48k 48000 -r 48000 --sweep 20:20000 --inverse /dev/null -"
 )
 
 # ns per frame of one run

@@ -64,7 +64,8 @@ template <bool fused>
 [[gnu::always_inline]] inline void linear_turns(double_double start, double_double slope, double_double w,
                                                 double* turns, std::size_t count)
 {
-    for (std::size_t k = 0; k < count; ++k) {
+    // A signed 32-bit index: its conversion to double has a vector form.
+    for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); ++k) {
         const auto step = static_cast<double>(k);
         const double_double c = plus(plus(start, times<fused>(slope, whole(step))), times<fused>(w, whole(step * step)));
         const double n = (c.high + integer_rounder) - integer_rounder;
