@@ -47,6 +47,22 @@ std::int32_t dyadic_scale(double f)
     return two_sum(x.high - n, x.low);
 }
 
+// x less a whole number, exactly, leaving it in [0, 1] (or in [-1, 0]
+// where `negative`): n = floor(x_high) (or ceil), one less (more) where
+// x_high is whole and x_low would take the difference below 0 (above).
+[[gnu::always_inline]] inline double_double less_whole_turns_toward(double_double x, bool negative)
+{
+    double n = (x.high + integer_rounder) - integer_rounder;  // rint, |x_high| < 2^51
+    if (negative) {
+        n = n < x.high ? n + 1 : n;  // ceil
+        n = n == x.high && x.low > 0 ? n + 1 : n;
+    } else {
+        n = n > x.high ? n - 1 : n;  // floor
+        n = n == x.high && x.low < 0 ? n - 1 : n;
+    }
+    return two_sum(x.high - n, x.low);
+}
+
 // The phase of a block: exponential and synchronized (see the header).
 template <bool fused>
 [[gnu::always_inline]] inline void growing_turns(double_double g, double_double h, const double_double* steps,
@@ -59,7 +75,9 @@ template <bool fused>
     }
 }
 
-// Linear: c(b + k) = c(b) + k s_b + k^2 w, c(b) and s_b less whole turns.
+// Linear: c(b + k) = c(b) + k s_b + k^2 w, c(b) and s_b less whole turns
+// toward w's sign, so that the three terms share it and their sums take
+// the same-sign sum.
 template <bool fused>
 [[gnu::always_inline]] inline void linear_turns(double_double start, double_double slope, double_double w,
                                                 double* turns, std::size_t count)
@@ -67,7 +85,8 @@ template <bool fused>
     // A signed 32-bit index: its conversion to double has a vector form.
     for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); ++k) {
         const auto step = static_cast<double>(k);
-        const double_double c = plus(plus(start, times<fused>(slope, whole(step))), times<fused>(w, whole(step * step)));
+        const double_double c = plus_same_sign(plus_same_sign(start, times<fused>(slope, whole(step))),
+                                               times<fused>(w, whole(step * step)));
         const double n = (c.high + integer_rounder) - integer_rounder;
         turns[k] = (c.high - n) + c.low;
     }
@@ -185,9 +204,10 @@ double sweep_turns(const sweep_plan& plan, std::int64_t first, std::size_t count
     double bound;
     if (plan.terms.kind == sweep_kind::linear) {
         double magnitude = 0;
-        start = less_whole_turns(linear_cycles(plan, first, magnitude));
+        const bool negative = plan.step.high < 0;
+        start = less_whole_turns_toward(linear_cycles(plan, first, magnitude), negative);
         const double_double bent = times<fast_fma>(plan.step, whole(2 * b));
-        slope = less_whole_turns(plus(plan.scale, bent));
+        slope = less_whole_turns_toward(plus(plan.scale, bent), negative);
         const double w = std::fabs(plan.step.high);
         bound = plan.relative * (magnitude + 128 * (std::fabs(plan.scale.high) + std::fabs(bent.high)) + 0x1p14 * w + 512);
     } else {

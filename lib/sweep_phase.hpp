@@ -36,10 +36,13 @@
 //
 // Linear, frame i = b + k: c(b + k) = c(b) + k s_b + k^2 w, s_b = f1 / R +
 // 2 b w, with c(b) and s_b each reduced by whole turns (k s_b changes by a
-// whole number with s_b). c(b) errs by at most 31 u^2 (|f1 i / R| + |w|
-// i^2) (each term 27 u^2, their sum 3 u^2, rounded up), s_b by 31 u^2 (|f1
-// / R| + 2 b |w|), and the frame's three further operations by 7 u^2 or 3
-// u^2 of magnitudes below 1 + 128 + 2^14 |w|. linear_block_bound bounds
+// whole number with s_b) into [0, 1], or [-1, 0] where w < 0, so that the
+// three terms share w's sign and each sum is plus_same_sign's, within 3.01
+// u^2. c(b) errs by at most 31 u^2 (|f1 i / R| + |w| i^2) (each term 27 u^2,
+// their sum 3 u^2, rounded up), s_b by 31 u^2 (|f1 / R| + 2 b |w|), which k
+// < 128 multiplies, and the frame's four further operations by 7 u^2 or
+// 3.01 u^2 of magnitudes below 1 + 128 + 2^14 |w|. The block's bound,
+// 2^-100 (magnitude + 128 (|f1 / R| + 2 b |w|) + 2^14 |w| + 512), holds
 // it all with room.
 //
 // The turns: n = rint(c_high), x = (c_high - n) + c_low: c_high - n is
