@@ -82,11 +82,11 @@ float exact_inverse(const signal_shape& shape, double_double k, std::int64_t j, 
 // low end, open[at] where the ends give other floats or one end is 0.
 PURETONE_VECTOR_CLONES
 void weigh_block(const double* __restrict low_sums, const double* __restrict high_sums,
-                 const double* __restrict rising, double weight, std::size_t size, float* __restrict made,
+                 const double_double* __restrict rising, double weight, std::size_t size, float* __restrict made,
                  std::uint8_t* __restrict open)
 {
     for (std::size_t at = 0; at < size; ++at) {
-        const double w = weight * rising[at];
+        const double w = weight * (1 + rising[at].high);
         const double w_low = w * (1 - weight_relative), w_high = w * (1 + weight_relative);
         const double y_low = wider_low(low_sums[at]), y_high = wider_high(high_sums[at]);
         const double low = wider_low(std::min(w_low * y_low, w_high * y_low));
@@ -123,21 +123,21 @@ bool inverse_frames(std::int64_t first, std::int64_t count, const signal_shape& 
     // N - s - size up to N - 1 - s. Their weights K e^(-j mu) are W e^(at
     // mu), at = i - s, W = K e^(-(N - 1 - s) mu) of the block's last j.
     // W itself: K e^(-j_a mu) at an anchor block a, times e^(128 m mu) for
-    // the m-th block after it, m < sweep_leaps. Each factor rounded to
-    // double, and the products: five roundings to double with rising[at]
-    // and w (2^-50.6 with the double-doubles' errors), within
-    // weight_relative.
-    double rising[sweep_block], leaps[sweep_leaps];
-    for (std::size_t at = 0; at < std::min<std::size_t>(sweep_block, static_cast<std::size_t>(count)); ++at)
-        rising[at] = exp_quick(times<fast_fma>(plan.step, {static_cast<double>(at), 0.0})).high;
+    // the m-th block after it, m < sweep_leaps; e^(at mu) is 1 + Q_at, Q_at
+    // = expm1(at mu) of the sweep's steps. Each factor rounded to double,
+    // and the products: six roundings to double (2^-50.4 with the
+    // double-doubles' errors), within weight_relative.
+    double leaps[sweep_leaps];
     for (std::size_t m = 0; m < sweep_leaps; ++m)
         leaps[m] = exp_quick(times<fast_fma>(plan.step, {static_cast<double>(m * sweep_block), 0.0})).high;
     double anchor_weight = 0;
     sweep_steps steps;
     make_sweep_steps(plan, count, steps);
     sweep_arrays work;
-    // In the sweep's order, and reversed (with a last word of 0 for
-    // for_each_marked past a block's end); whole blocks, so zeroed once.
+    // The block's samples and marks in the sweep's order, and reversed (with
+    // a last word of 0 for for_each_marked past a block's end). Whole blocks
+    // are reversed: the part past a short last block is read, unused, so
+    // it is cleared once.
     alignas(64) float made[sweep_block] = {};
     alignas(64) std::uint8_t open[sweep_block] = {};
     alignas(64) float reversed[sweep_block];
@@ -152,7 +152,7 @@ bool inverse_frames(std::int64_t first, std::int64_t count, const signal_shape& 
         if (block % sweep_leaps == 0)
             anchor_weight = times<fast_fma>(k, decay(plan, last_j)).high;
         const double weight = anchor_weight * leaps[block % sweep_leaps];
-        weigh_block(work.low, work.high, rising, weight, size, made, open);
+        weigh_block(work.low, work.high, steps.within, weight, size, made, open);
         reverse_block(made, open, reversed, marks);
         // Filter frames j0 .. last_j: the reversed block's last `size`.
         const std::int64_t j0 = last_j - static_cast<std::int64_t>(size) + 1;

@@ -261,62 +261,63 @@ void add_tone_terms(estimates kind, const signal_tone& tone, std::int32_t first,
 constexpr double two_pi_double = 6.283185307179586;
 constexpr double sweep_angle_rounding = 0x1p-51;
 
+// The turns are reduced in place: turns[j] becomes the reduced angle x.
 template <bool fused, class Kernel>
-[[gnu::always_inline]] inline void sweep_terms(const Kernel& kernel, double bound, const double* __restrict turns,
+[[gnu::always_inline]] inline void sweep_terms(const Kernel& kernel, double bound, double* __restrict turns,
                                                double* __restrict low, double* __restrict high,
-                                               double* __restrict x, double* __restrict sign, std::size_t count)
+                                               double* __restrict sign, std::size_t count)
 {
     for (std::size_t j = 0; j < count; ++j) {
         const half_turn_angle reduced = kernel_reduction<fused, false>(turns[j] * two_pi_double);
-        x[j] = reduced.x;
+        turns[j] = reduced.x;
         sign[j] = reduced.sign;
     }
     for (std::size_t j = 0; j < count; ++j) {
-        const double sine = kernel_estimate<fused>(kernel, {x[j], sign[j]}).sine;
+        const double sine = kernel_estimate<fused>(kernel, {turns[j], sign[j]}).sine;
         low[j] = sine - bound;
         high[j] = sine + bound;
     }
 }
 
 template <bool fused>
-[[gnu::always_inline]] inline void sweep_terms_with(bool coarse, double bound, const double* turns, double* low,
-                                                    double* high, double* x, double* sign, std::size_t count)
+[[gnu::always_inline]] inline void sweep_terms_with(bool coarse, double bound, double* turns, double* low,
+                                                    double* high, double* sign, std::size_t count)
 {
     if (coarse)
-        sweep_terms<fused>(coarse_kernel, bound, turns, low, high, x, sign, count);
+        sweep_terms<fused>(coarse_kernel, bound, turns, low, high, sign, count);
     else
-        sweep_terms<fused>(fine_kernel, bound, turns, low, high, x, sign, count);
+        sweep_terms<fused>(fine_kernel, bound, turns, low, high, sign, count);
 }
 
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,fma"))) void
-sweep_terms_avx512(bool coarse, double bound, const double* turns, double* low, double* high, double* x, double* sign,
+sweep_terms_avx512(bool coarse, double bound, double* turns, double* low, double* high, double* sign,
                    std::size_t count)
 {
-    sweep_terms_with<true>(coarse, bound, turns, low, high, x, sign, count);
+    sweep_terms_with<true>(coarse, bound, turns, low, high, sign, count);
 }
 
-__attribute__((target("avx2,fma"))) void sweep_terms_avx2(bool coarse, double bound, const double* turns, double* low,
-                                                          double* high, double* x, double* sign, std::size_t count)
+__attribute__((target("avx2,fma"))) void sweep_terms_avx2(bool coarse, double bound, double* turns, double* low,
+                                                          double* high, double* sign, std::size_t count)
 {
-    sweep_terms_with<true>(coarse, bound, turns, low, high, x, sign, count);
+    sweep_terms_with<true>(coarse, bound, turns, low, high, sign, count);
 }
 #endif
 
-void add_sweep_terms(bool coarse, double bound, const double* turns, double* low, double* high, double* x,
-                     double* sign, std::size_t count)
+void add_sweep_terms(bool coarse, double bound, double* turns, double* low, double* high, double* sign,
+                     std::size_t count)
 {
 #if PURETONE_VECTOR && defined(__x86_64__) && defined(__ELF__)
     switch (widest_kernel_isa()) {
     case kernel_isa::avx512_fma:
-        return sweep_terms_avx512(coarse, bound, turns, low, high, x, sign, count);
+        return sweep_terms_avx512(coarse, bound, turns, low, high, sign, count);
     case kernel_isa::avx2_fma:
-        return sweep_terms_avx2(coarse, bound, turns, low, high, x, sign, count);
+        return sweep_terms_avx2(coarse, bound, turns, low, high, sign, count);
     case kernel_isa::baseline:
         break;
     }
 #endif
-    sweep_terms_with<fast_fma>(coarse, bound, turns, low, high, x, sign, count);
+    sweep_terms_with<fast_fma>(coarse, bound, turns, low, high, sign, count);
 }
 
 // The fade's angle at position i of a fade of n frames: RN(RN(RN(i / n) *
@@ -669,7 +670,7 @@ double sweep_brackets(const signal_shape& shape, std::int64_t first, std::size_t
 {
     const double turn_bound = sweep_turns(shape.sweep, first, count, steps, work.turns);
     const double bound = kernel_bound + 7 * turn_bound + sweep_angle_rounding;
-    add_sweep_terms(coarse, bound, work.turns, work.low, work.high, work.x, work.sign, count);
+    add_sweep_terms(coarse, bound, work.turns, work.low, work.high, work.sign, count);
     const std::int64_t last = first + static_cast<std::int64_t>(count) - 1;
     if (first < shape.fade_in || fade_out_position(shape, last) >= 0)
         for (std::size_t j = 0; j < count; ++j) {

@@ -41,12 +41,12 @@ template <class Sample>
 [[nodiscard]] bool signal_frames(std::int64_t first, std::int64_t count, const signal_shape& shape,
                                  const tone_format& format, Sample* out, const block_plan& plan = {});
 
-// A sweep's frames in blocks, for the sweep itself and its inverse filter.
+// A sweep's frames in blocks, for the sweep itself and its inverse filter:
+// turns and sign are scratch once the brackets are made.
 struct sweep_arrays {
     alignas(64) double turns[sweep_block];
     alignas(64) double low[sweep_block];
     alignas(64) double high[sweep_block];
-    alignas(64) double x[sweep_block];
     alignas(64) double sign[sweep_block];
 };
 

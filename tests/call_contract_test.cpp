@@ -5,6 +5,7 @@
 #include <puretone/puretone.h>
 
 #include "lib/sine_stream.hpp"
+#include "lib/sweep_accurate.hpp"
 
 #include <gtest/gtest.h>
 #include <mpfr.h>
@@ -135,6 +136,32 @@ int make(const request& r, std::int32_t* out)
     stereo.sample_format = PURETONE_FORMAT_F32;
     stereo.channels = 2;
     codes |= -puretone_signal_frames(&stereo, &signal, 0, 4096, out);
+    // Sweeps: a synchronized one (its length from the multiword loop), its
+    // inverse filter's end, a linear one through 0 Hz with exact zeros, and
+    // the multiword loop at its top precision on each kind.
+    puretone_signal sweep = PURETONE_SIGNAL_INIT;
+    sweep.length = 48000;
+    sweep.fade_in = sweep.fade_out = 480;
+    sweep.sweep = PURETONE_SWEEP_SYNCHRONIZED;
+    sweep.sweep_from = 20;
+    sweep.sweep_to = 20000;
+    puretone_format mono = PURETONE_FORMAT_INIT;
+    mono.rate = 48000;
+    mono.sample_format = PURETONE_FORMAT_F32;
+    codes |= -puretone_signal_frames(&mono, &sweep, 0, 4096, out);
+    const std::int64_t length = puretone_signal_length(&mono, &sweep);
+    codes |= -puretone_inverse_frames(&mono, &sweep, length - 4096, 4096, reinterpret_cast<float*>(out));
+    sweep.sweep = PURETONE_SWEEP_LINEAR;
+    sweep.sweep_from = -12000;
+    sweep.sweep_to = 12000;
+    codes |= -puretone_signal_frames(&mono, &sweep, 0, 4096, out);
+    for (const puretone::sweep_kind kind :
+         {puretone::sweep_kind::exponential, puretone::sweep_kind::synchronized, puretone::sweep_kind::linear}) {
+        const puretone::sweep_terms terms{kind, 20, 20000, 48000, 48000, kind == puretone::sweep_kind::synchronized ? 2 : 0};
+        codes |= puretone::accurate_sweep_sine_at(terms, 12345, 512).precision != 512;
+        if (kind != puretone::sweep_kind::linear)
+            codes |= puretone::accurate_inverse_sample(terms, 12345, 0.5, 1.0).precision < 0;
+    }
     static std::int16_t samples[512];  // not on the small stack, nor in its thread's TLS; one thread at a time
     unsigned char header[PURETONE_HEADER_MAX];
     puretone_format format = PURETONE_FORMAT_INIT;
