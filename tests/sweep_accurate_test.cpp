@@ -20,6 +20,10 @@
 
 namespace {
 
+// Under an emulator, fewer of each (PURETONE_EMULATED: tests/CMakeLists.txt).
+constexpr bool emulated = PURETONE_EMULATED;
+
+
 using puretone::sweep_kind;
 using puretone::sweep_terms;
 
@@ -66,7 +70,7 @@ TEST(sweep_sine, matches_the_oracle_bit_for_bit)
     for (const sweep_terms& s : sweeps()) {
         std::vector<std::int64_t> indices = {0, 1, 2, s.frames / 2, s.frames - 2, s.frames - 1};
         std::uniform_int_distribution<std::int64_t> any(0, s.frames - 1);
-        for (int k = 0; k < 300; ++k)
+        for (int k = 0; k < (emulated ? 20 : 300); ++k)
             indices.push_back(any(random));
         for (const std::int64_t i : indices) {
             const double want = puretone_test::oracle_sweep_sine(s, i);
@@ -128,7 +132,7 @@ TEST(sweep_sine, every_estimate_lies_within_its_bounds)
     mpfr_inits2(1200, c, estimate, sine, static_cast<mpfr_ptr>(nullptr));
     double worst[2] = {0, 0};  // phase, sine: the largest error / bound
     int checked = 0;
-    for (int n = 0; n < 6000; ++n) {
+    for (int n = 0; n < (emulated ? 400 : 6000); ++n) {
         const std::uint32_t rate = rates[random() % 5];
         const double nyquist = rate / 2.0;
         sweep_terms s{static_cast<sweep_kind>(random() % 3), 0, 0, rate,
@@ -277,7 +281,7 @@ TEST(inverse_sample, matches_the_oracle)
         }
         std::vector<std::int64_t> indices = {0, 1, s.frames / 2, s.frames - 2, s.frames - 1};
         std::uniform_int_distribution<std::int64_t> any(0, s.frames - 1);
-        for (int k = 0; k < 40; ++k)
+        for (int k = 0; k < (emulated ? 4 : 40); ++k)
             indices.push_back(any(random));
         for (const std::int64_t j : indices)
             for (const auto& [gain, gain_out] : {std::pair{1.0, 1.0}, {0x1.6a09e667f3bcdp-1, 1.0},
