@@ -4,7 +4,9 @@
 // class's intervals, on vectors (a copy of the loops for each instruction
 // set, as for tones); the fades' gains where a fade reaches the block; the
 // rounding test, which marks the frames it leaves open; those made again
-// exactly. Proofs in signal_stream.hpp; the kernel's in sine_kernel.hpp.
+// exactly. A sweep is one class of every channel, its bracket from its
+// phase in turns (sweep_phase.hpp). Proofs in signal_stream.hpp; the
+// kernel's in sine_kernel.hpp.
 #include "lib/signal_stream.hpp"
 
 #include "lib/accurate_sine.hpp"

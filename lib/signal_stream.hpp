@@ -21,7 +21,10 @@
 // One thing intervals do not hold is the sign of a zero, which f32 keeps:
 // an f32 interval with an end at 0 is decided exactly, and a channel whose
 // tones are all at level 0 takes each zero's sign from the tones' brackets
-// (signal_stream.cpp).
+// (signal_stream.cpp). A sweep's sine is bracketed the same way, the
+// kernel's bound widened by its phase's (sweep_phase.hpp); its open frames
+// take the sine of the phase in double-double, then the multiword loop
+// (sweep_accurate.hpp).
 #pragma once
 
 #include "lib/signal_format.hpp"
