@@ -44,7 +44,7 @@
 // e's error 2^-94 y, z's 20 u^2 z, the product's 7 u^2 z y and three sums'
 // 3 u^2 each of terms below z + y + z y: with z <= y / ln 2 (z <= 1), |rho^
 // - rho| < 2^-92.9 y. The loop stops once |rho^| <= 2^-55 y, when rho^2 <=
-// 2^-110 y; the last sum adds 3 u^2. So ln(1 + z) errs by at most
+// 2^-110 y^2; the last sum adds 3 u^2. So ln(1 + z) errs by at most
 // log_relative_bound = 2^-92 relative (2^-96.8 / ln 2 + ... for x >= 2).
 // Should the loop not get there in 16 steps (no input is known to need more
 // than 7), the result says so.

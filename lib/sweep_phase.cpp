@@ -21,6 +21,11 @@ constexpr double margin = 1.0 + 0x1p-30;  // rounds a bound computed in a few do
 // Linear: the phase errs by at most this relative to its terms' magnitudes
 // (31 u^2 and more, sweep_phase.hpp).
 constexpr double linear_relative = 0x1p-100;
+// An absolute floor under a frame's phase bound: phases of tiny sweeps (f1
+// near 2^-1000 Hz) reach the subnormal range, where a double-double's
+// roundings are absolute, below 2^-1070 each; their bound times the phase
+// would underflow.
+constexpr double least_phase_bound = 0x1p-1000;
 
 [[gnu::always_inline]] inline double_double whole(double value)
 {
@@ -47,9 +52,12 @@ std::int32_t dyadic_scale(double f)
     return two_sum(x.high - n, x.low);
 }
 
-// x less a whole number, exactly, leaving it in [0, 1] (or in [-1, 0]
-// where `negative`): n = floor(x_high) (or ceil), one less (more) where
-// x_high is whole and x_low would take the difference below 0 (above).
+// x less a whole number n, leaving it in [0, 1] (or in [-1, 0] where
+// `negative`): n = floor(x_high) (or ceil), one less (more) where x_high is
+// whole and x_low would take the difference below 0 (above). x_high - n is
+// taken exactly by two-sum (a plain difference is not exact where |x_high|
+// < 1/2 and n = -1 or 1), and x_low added by DWPlusFP: within 2 u^2 of the
+// result, whose magnitude is at most 1 + 2^-20, and of its sign.
 [[gnu::always_inline]] inline double_double less_whole_turns_toward(double_double x, bool negative)
 {
     double n = (x.high + integer_rounder) - integer_rounder;  // rint, |x_high| < 2^51
@@ -60,7 +68,7 @@ std::int32_t dyadic_scale(double f)
         n = n > x.high ? n - 1 : n;  // floor
         n = n == x.high && x.low < 0 ? n - 1 : n;
     }
-    return two_sum(x.high - n, x.low);
+    return plus(two_sum(x.high, -n), x.low);
 }
 
 // The phase of a block: exponential and synchronized (see the header).
@@ -174,11 +182,11 @@ sweep_phase sweep_cycles(const sweep_plan& plan, std::int64_t index)
     if (plan.terms.kind == sweep_kind::linear) {
         double magnitude = 0;
         const double_double c = linear_cycles(plan, index, magnitude);
-        return {c, plan.relative * magnitude * margin};
+        return {c, plan.relative * magnitude * margin + least_phase_bound};
     }
     const double_double argument = times<fast_fma>(plan.step, whole(static_cast<double>(index)));
     const double_double c = times<fast_fma>(plan.scale, expm1_quick(argument));
-    return {c, plan.relative * c.high * margin};
+    return {c, plan.relative * c.high * margin + least_phase_bound};
 }
 
 void make_sweep_steps(const sweep_plan& plan, std::int64_t count, sweep_steps& steps)

@@ -39,11 +39,16 @@
 // whole number with s_b) into [0, 1], or [-1, 0] where w < 0, so that the
 // three terms share w's sign and each sum is plus_same_sign's, within 3.01
 // u^2. c(b) errs by at most 31 u^2 (|f1 i / R| + |w| i^2) (each term 27 u^2,
-// their sum 3 u^2, rounded up), s_b by 31 u^2 (|f1 / R| + 2 b |w|), which k
-// < 128 multiplies, and the frame's four further operations by 7 u^2 or
-// 3.01 u^2 of magnitudes below 1 + 128 + 2^14 |w|. The block's bound,
-// 2^-100 (magnitude + 128 (|f1 / R| + 2 b |w|) + 2^14 |w| + 512), holds
-// it all with room.
+// their sum 3 u^2, rounded up), s_b by 31 u^2 (|f1 / R| + 2 b |w|), and
+// each reduction adds 2 u^2 (it adds the low part back, DWPlusFP, to a
+// result of at most 1); k < 128 multiplies s_b's. The frame's four further
+// operations err by 7 u^2 or 3.01 u^2 of magnitudes below 1 + 128 + 2^14
+// |w|. The block's bound, 2^-100 (magnitude + 128 (|f1 / R| + 2 b |w|) +
+// 2^14 |w| + 512), holds it all with room (the reductions' 2 u^2 + 254 u^2
+// and the operations' 1700 u^2 are below 2^-100 512).
+//
+// A frame made alone carries an absolute floor of 2^-1000 besides: a
+// phase in the subnormal range errs in absolute terms.
 //
 // The turns: n = rint(c_high), x = (c_high - n) + c_low: c_high - n is
 // exact, so x errs by the phase's error and its own rounding, 2^-54.
