@@ -10,12 +10,14 @@
 #include <puretone/puretone.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <tuple>
 #include <vector>
 
@@ -447,15 +449,46 @@ void explain_signal_refusal(int code, const tone_request& request, const signal_
     std::fprintf(stderr, "puretone: %s\n", puretone_strerror(code));
 }
 
+// Whether two output paths name one file, so that one would overwrite
+// the other: standard output twice, or one regular file (existing, by its
+// inode, through any link; or not yet, by its directory and name).
+// Devices, such as /dev/null, may take both.
+bool same_output(const char* first, const char* second)
+{
+    const std::string_view a = first, b = second;
+    if (a == "-" || b == "-")
+        return a == b;
+    struct stat one{}, other{};
+    const bool first_exists = stat(first, &one) == 0, second_exists = stat(second, &other) == 0;
+    if (first_exists && second_exists)
+        return one.st_dev == other.st_dev && one.st_ino == other.st_ino && S_ISREG(one.st_mode);
+    if (first_exists || second_exists)
+        return false;
+    const auto place = [](std::string_view path) {
+        const std::size_t slash = path.rfind('/');
+        const std::string directory = slash == std::string_view::npos ? "." : slash == 0 ? "/" : std::string(path.substr(0, slash));
+        char* resolved = realpath(directory.c_str(), nullptr);
+        std::string where = resolved != nullptr ? std::string(resolved) + '/' + std::string(path.substr(slash + 1)) : "";
+        std::free(resolved);
+        return where;
+    };
+    const std::string first_place = place(a);
+    return !first_place.empty() && first_place == place(b);
+}
+
 // A sweep's request, checked by the library: its kind and frequencies, and
 // for a synchronized sweep the length that ends at f2, which may differ
 // from the one asked for and must still fit the file.
-std::optional<tone_request> sweep_request(tone_request request, std::int64_t longest)
+std::optional<tone_request> sweep_request(tone_request request, std::int64_t longest, const char* text)
 {
+    if (request.frames == 0) {
+        refuse("a sweep needs a length of one frame or more");
+        return std::nullopt;
+    }
     const puretone_signal asked = signal_of(request);
     const std::int64_t length = puretone_signal_length(&request.format, &asked);
     if (length == PURETONE_ERROR_SWEEP) {
-        std::fprintf(stderr, "puretone: sweep %.17g:%.17g is out of range (%s)\n", request.sweep_from, request.sweep_to,
+        std::fprintf(stderr, "puretone: sweep '%s' is out of range (%s)\n", printable(text).c_str(),
                      request.sweep == PURETONE_SWEEP_LINEAR
                          ? "linear needs two different frequencies, each at most half the rate"
                          : "it needs 0 < F1 < F2 <= F1 * 2^40, F2 at most half the rate, and for sync a length of "
@@ -566,6 +599,10 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
             return std::nullopt;
         }
         request.inverse_path = options.inverse;
+        if (same_output(request.inverse_path, request.path)) {
+            refuse("--inverse and the sweep name the same file: give each its own");
+            return std::nullopt;
+        }
     }
     if (options.length != nullptr && options.frames != nullptr) {
         refuse("--length and --frames cannot both be given");
@@ -628,7 +665,7 @@ std::optional<tone_request> read_command_line(int argc, char** argv)
     // channels, the sums, and every angle, within the exact domain (a NULL
     // buffer has it check the request alone).
     if (request.sweep != PURETONE_SWEEP_NONE)
-        return sweep_request(request, longest);
+        return sweep_request(request, longest, options.sweep);
     const puretone_signal signal = signal_of(request);
     const int code = puretone_signal_frames(&request.format, &signal, 0, frames, nullptr);
     if (code != PURETONE_OK && code != PURETONE_ERROR_NULL) {

@@ -726,15 +726,16 @@ TEST_F(cli, refuses_numbers_out_of_range_before_touching_the_output)
         // Sweeps: forms, kinds, order, Nyquist, and what cannot stand with one.
         {{"--sweep", "20"}, {}, true, "'20'"},
         {{"--sweep", "20:20000:log"}, {}, true, "'20:20000:log'"},
-        {{"--sweep", "0:20000"}, {}, true, "sweep 0:20000 is out of range"},
-        {{"--sweep", "2000:20:sync"}, {}, true, "sweep 2000:20 is out of range"},
-        {{"--sweep", "20:20:linear"}, {}, true, "sweep 20:20 is out of range"},
+        {{"--sweep", "0:20000"}, {}, true, "sweep '0:20000' is out of range"},
+        {{"--sweep", "2000:20:sync"}, {}, true, "sweep '2000:20:sync' is out of range"},
+        {{"--sweep", "20:20:linear"}, {}, true, "sweep '20:20:linear' is out of range"},
         {{"--sweep", "20:22051"}, {}, true, "at most half the rate"},
         {{"--sweep", "20:20000"}, {"1000"}, true, "--sweep makes the signal"},
         {{"--sweep", "20:20000", "--tone", "1000"}, {}, true, "--sweep makes the signal"},
         {{"--inverse", "inverse.wav"}, {}, true, "--inverse writes the inverse filter"},
         {{"--sweep", "20:20000:linear", "--inverse", "inverse.wav"}, {}, true, "--inverse writes"},
         {{"--sweep", "20:20000", "--length", "1", "--fade", "2"}, {}, true, "longer than the signal"},
+        {{"--sweep", "20:20000", "--frames", "0"}, {}, true, "one frame or more"},
     };
     for (const auto& c : bad_options)
         for (const char* name : {"keep.wav", "new.wav"}) {
@@ -787,6 +788,19 @@ TEST_F(cli, a_sweep_and_its_inverse_are_written_whole_or_not_at_all)
         EXPECT_EQ(read_file(path("sweep.wav")), "old sweep") << f.inverse;
         EXPECT_EQ(read_file(path("inverse.wav")), "old inverse") << f.inverse;
     }
+    // One file for both, by name, through a directory or a link, or standard
+    // output twice: refused.
+    fs::create_symlink("sweep.wav", path("to_sweep.wav"));
+    for (const auto& [inverse, sweep] : {std::pair{path("sweep.wav"), path("sweep.wav")},
+                                         {dir.string() + "/./sweep.wav", path("sweep.wav")},
+                                         {path("to_sweep.wav"), path("sweep.wav")},
+                                         {path("fresh.wav"), dir.string() + "/../" + dir.filename().string() + "/fresh.wav"},
+                                         {std::string("-"), std::string("-")}}) {
+        const run_result r = run({"--sweep", "20:20000", "--inverse", inverse, sweep});
+        EXPECT_EQ(r.status, 2) << inverse;
+        EXPECT_TRUE(one_error_line(r.err) && r.err.find("the same file") != std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("fresh.wav")));
     if (!privileged) {
         const run_result r = run({"--sweep", "20:20000", "--inverse", path("closed/inverse.wav"), path("sweep.wav")});
         EXPECT_EQ(r.status, 1);

@@ -204,6 +204,11 @@ void take_back()
     emptiable.fd = -1;
 }
 
+sigset_t caught_signals()
+{
+    return caught_set();
+}
+
 void hold_interruptions()
 {
     const sigset_t set = caught_set();

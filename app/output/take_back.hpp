@@ -54,4 +54,8 @@ void take_back();
 void hold_interruptions();
 void release_interruptions();
 
+// The signals caught above, for a run that waits on them itself while it
+// holds them (companion_file.hpp).
+sigset_t caught_signals();
+
 }  // namespace puretone

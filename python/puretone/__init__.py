@@ -466,6 +466,8 @@ def tone(
 
 def _sweep_signal(f1, f2, kind: str, length: int, fade_in: int, fade_out: int):
     """The extension's signal fields for a sweep of `length` frames asked for."""
+    if not isinstance(kind, str):
+        raise TypeError(f"kind must be a str, not {type(kind).__name__}")
     if kind not in _SWEEP_KINDS:
         raise ValueError(f"kind={kind!r}: 'exp', 'sync' or 'linear'")
     return ([], _int64(length), _int64(fade_in), _int64(fade_out), _SWEEP_KINDS[kind], _real(f1, "f1"),
