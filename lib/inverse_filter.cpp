@@ -20,22 +20,29 @@ namespace puretone {
 namespace {
 
 constexpr double u2 = 0x1p-106;
-constexpr double weight_relative = 0x1p-50;
-constexpr double widening = 0x1p-51;  // of an end: covers a product's rounding, 2^-53 of it, with room
+// w within 2^-50 of the weight (inverse_filter.hpp). The bracket's ends
+// hold y but for the rounding of its products by the gains, 2^-53 of it
+// each (two fades at most); the product w y rounds once more. Each end of
+// RN(w y) is so within (2^-50 + 2^-52 + 2^-53)(1 + 2^-49) < 2^-49.4 of the
+// real value's bound, and widening it by 2^-48 of itself, in two
+// roundings more (2^-52 of it), covers that.
+constexpr double widening = 0x1p-48;
 // K's relative error: mu's (at most eta + 20 u^2, sweep_phase.hpp) and two
 // operations', 27 u^2; and e^(-j mu)'s: 2^-98 and its argument's error
 // (mu's and 7 u^2) times |j mu| <= 28.
 constexpr double constant_relative = log_relative_bound + 47 * u2;
 constexpr double exp_relative = exp_relative_bound + 28 * (log_relative_bound + 27 * u2);
 
+// The widening, and 2^-1000 besides: a product in the subnormal range
+// rounds in absolute terms, and |x| 2^-48 would underflow there.
 [[gnu::always_inline]] inline double wider_low(double x)
 {
-    return x - std::fabs(x) * widening;
+    return x - (std::fabs(x) * widening + 0x1p-1000);
 }
 
 [[gnu::always_inline]] inline double wider_high(double x)
 {
-    return x + std::fabs(x) * widening;
+    return x + (std::fabs(x) * widening + 0x1p-1000);
 }
 
 // K = 4 f2 mu / R.
@@ -87,14 +94,15 @@ void weigh_block(const double* __restrict low_sums, const double* __restrict hig
 {
     for (std::size_t at = 0; at < size; ++at) {
         const double w = weight * (1 + rising[at].high);
-        const double w_low = w * (1 - weight_relative), w_high = w * (1 + weight_relative);
-        const double y_low = wider_low(low_sums[at]), y_high = wider_high(high_sums[at]);
-        const double low = wider_low(std::min(w_low * y_low, w_high * y_low));
-        const double high = wider_high(std::max(w_low * y_high, w_high * y_high));
+        const double low = wider_low(w * low_sums[at]), high = wider_high(w * high_sums[at]);
         const auto from_low = static_cast<float>(low), from_high = static_cast<float>(high);
         made[at] = from_low;
-        // Bitwise, not short-circuit, to stay on vectors.
-        open[at] = (low == 0) | (high == 0) | ((low > 0) != (high > 0))
+        // RN32 is monotonic, -0 below +0 (a negative real rounds to -0, 0
+        // and a positive one to +0): where both ends give one float, every
+        // value between does. An end at 0 (whose sign as a double may not be
+        // the real value's) is left open. Bitwise, not short-circuit, to
+        // stay on vectors.
+        open[at] = (low == 0) | (high == 0)
                    | (__builtin_bit_cast(std::uint32_t, from_low) != __builtin_bit_cast(std::uint32_t, from_high));
     }
 }
@@ -126,7 +134,7 @@ bool inverse_frames(std::int64_t first, std::int64_t count, const signal_shape& 
     // the m-th block after it, m < sweep_leaps; e^(at mu) is 1 + Q_at, Q_at
     // = expm1(at mu) of the sweep's steps. Each factor rounded to double,
     // and the products: six roundings to double (2^-50.4 with the
-    // double-doubles' errors), within weight_relative.
+    // double-doubles' errors), within 2^-50.
     double leaps[sweep_leaps];
     for (std::size_t m = 0; m < sweep_leaps; ++m)
         leaps[m] = exp_quick(times<fast_fma>(plan.step, {static_cast<double>(m * sweep_block), 0.0})).high;

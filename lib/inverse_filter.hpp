@@ -4,15 +4,15 @@
 // 2 pi c(i) times its fades' gains (puretone.h derives K).
 //
 // The vector pass (per block of frames): the sweep's brackets
-// (signal_stream.hpp), each end widened by 2^-51 of itself to hold the
-// real product of sine and gains, not its rounding; the weight w = K e^(-j
-// mu) in double, from K and e^(-b mu) e^(-k mu) as double-doubles rounded
-// to double (e^(-b mu) per block, e^(-k mu) per call), within 2^-50
-// relative (three roundings to double and two products, 5 u, and the
-// double-doubles' errors, below 2^-85: K's eta_mu + 27 u^2, each exp's
-// 2^-98 plus its argument's error times |j mu| <= 28); the product's ends
-// widened again. Where RN32 of both ends agree (and neither end is 0,
-// whose sign the interval does not tell), that is the sample.
+// (signal_stream.hpp), which hold the real product of sine and gains but
+// for the products' roundings; the weight w = K e^(-j mu) in double, from
+// K e^(-j_a mu) at an anchor block, e^(128 m mu) and e^(at mu) (each a
+// double-double rounded to double), within 2^-50 relative (six roundings
+// to double, 6 u, and the double-doubles' errors, below 2^-85: K's eta_mu +
+// 27 u^2, each exp's 2^-98 plus its argument's error times |j mu| <= 28);
+// RN(w y) at both ends, each widened by 2^-48 of itself. Where RN32 of both
+// ends agree (and neither end is 0, whose sign as a double the real value
+// may not have), that is the sample.
 // Else the frame alone, in double-double: K, e^(-j mu) (exp, 2^-98 and the
 // argument's error), the sine (sweep_phase.hpp, sweep_sine_estimate) and
 // the gains, each product within 7 u^2; where that leaves it open, the
