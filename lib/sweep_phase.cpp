@@ -279,7 +279,12 @@ sweep_sine sweep_sine_quick(const sweep_plan& plan, std::int64_t index)
         const double doubled = 2 * x.high;
         const double half_turns = (doubled + integer_rounder) - integer_rounder;
         const double gap = std::fabs((doubled - half_turns) + 2 * x.low);
-        const double denominator = std::ldexp(static_cast<double>(plan.terms.frames) * plan.terms.rate, plan.zero_scale);
+        // 2^s N R, exactly (N R < 2^52), or infinity where 2^s is not a
+        // double: then no bound is small enough and the test says no.
+        const double power = plan.zero_scale <= 1023
+                                 ? __builtin_bit_cast(double, static_cast<std::uint64_t>(1023 + plan.zero_scale) << 52)
+                                 : __builtin_inf();
+        const double denominator = static_cast<double>(plan.terms.frames) * plan.terms.rate * power;
         if (gap <= 2 * phase.bound * margin && 4 * phase.bound * denominator * margin < 1)
             return {0.0, true};
     }
