@@ -173,7 +173,7 @@ TEST(sweep_sine, every_estimate_lies_within_its_bounds)
     }
     mpfr_clears(c, estimate, sine, static_cast<mpfr_ptr>(nullptr));
     std::cout << checked << " estimates; largest error / bound: phase " << worst[0] << ", sine " << worst[1] << '\n';
-    EXPECT_GT(checked, 10000);
+    EXPECT_GT(checked, emulated ? 600 : 10000);  // most draws give an estimate at each precision
 }
 
 // Linear phases are rational: on a half cycle the sine is exactly +0, on a
