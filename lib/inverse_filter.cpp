@@ -130,7 +130,7 @@ bool inverse_frames(std::int64_t first, std::int64_t count, const signal_shape& 
     // sweep frames s .. s + size - 1 are the filter's j = N - 1 - i, from
     // N - s - size up to N - 1 - s. Their weights K e^(-j mu) are W e^(at
     // mu), at = i - s, W = K e^(-(N - 1 - s) mu) of the block's last j.
-    // W itself: K e^(-j_a mu) at an anchor block a, times e^(128 m mu) for
+    // W itself: K e^(-j_a mu) at an anchor block a, times e^(sweep_block m mu) for
     // the m-th block after it, m < sweep_leaps; e^(at mu) is 1 + Q_at, Q_at
     // = expm1(at mu) of the sweep's steps. Each factor rounded to double,
     // and the products: six roundings to double (2^-50.4 with the

@@ -6,7 +6,7 @@
 // The vector pass (per block of frames): the sweep's brackets
 // (signal_stream.hpp), which hold the real product of sine and gains but
 // for the products' roundings; the weight w = K e^(-j mu) in double, from
-// K e^(-j_a mu) at an anchor block, e^(128 m mu) and e^(at mu) (each a
+// K e^(-j_a mu) at an anchor block, e^(sweep_block m mu) and e^(at mu) (each a
 // double-double rounded to double), within 2^-50 relative (six roundings
 // to double, 6 u, and the double-doubles' errors, below 2^-85: K's eta_mu +
 // 27 u^2, each exp's 2^-98 plus its argument's error times |j mu| <= 28);

@@ -514,8 +514,8 @@ struct block_arrays {
 // The same for a sweep, which has no tones to share times with.
 struct sweep_block_arrays {
     sweep_arrays sweep;
-    alignas(64) std::int32_t integers[signal_block];
-    alignas(64) std::uint8_t marks[signal_block + 8];
+    alignas(64) std::int32_t integers[sweep_block];
+    alignas(64) std::uint8_t marks[sweep_block + 8];
 };
 
 // Whether every tone of a class has amplitude 0.
@@ -696,7 +696,7 @@ double exact_sweep_sine(const sweep_plan& sweep, std::int64_t index, bool& unset
 
 namespace {
 
-// A sweep's frames first .. first + count - 1 (count <= signal_block) into
+// A sweep's frames first .. first + count - 1 (count <= sweep_block) into
 // every channel of `out`: its turns, the brackets, the fades, the rounding
 // test, and the open frames made exactly. `steps` from make_sweep_steps.
 template <class Sample>
@@ -724,8 +724,6 @@ void sweep_frames_block(std::int32_t first, std::size_t count, const signal_shap
         copy_to_channels(samples, count, format, {0, (std::uint32_t{1} << format.channels) - 1}, out);
 }
 
-static_assert(sweep_block == signal_block, "a sweep's steps serve one block");
-
 template <class Sample>
 bool sweep_frames(std::int64_t first, std::int64_t count, const signal_shape& shape, const tone_format& format,
                   Sample* out, const block_plan& plan)
@@ -741,8 +739,8 @@ bool sweep_frames(std::int64_t first, std::int64_t count, const signal_shape& sh
     make_sweep_steps(shape.sweep, count, steps);
     sweep_block_arrays work;
     bool unsettled = false;
-    for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(signal_block)) {
-        const auto size = static_cast<std::size_t>(std::min<std::int64_t>(signal_block, count - done));
+    for (std::int64_t done = 0; done < count; done += static_cast<std::int64_t>(sweep_block)) {
+        const auto size = static_cast<std::size_t>(std::min<std::int64_t>(sweep_block, count - done));
         sweep_frames_block(static_cast<std::int32_t>(first + done), size, shape, format, coarse, kernel_bound, fade_bound,
                     steps, work, out + done * format.channels, unsettled);
     }

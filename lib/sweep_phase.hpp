@@ -19,9 +19,10 @@
 // 1) + (e^x - 1) = (e^x - 1)(e^y - 1) + (e^x - 1) + (e^y - 1), so with P =
 // expm1(b mu), Q_k = expm1(k mu), H = A P and G = A + H = A e^(b mu):
 //   c(b + k) = G Q_k + H,
-// and the block's P itself, from an anchor a a whole number m < 8 of blocks
-// before it, is P_a R_m + P_a + R_m with R_m = expm1(128 m mu) (made once a
-// call, as the Q_k are), or expm1(b mu) afresh.
+// and the block's P itself, from an anchor a a whole number m <
+// sweep_leaps of blocks before it, is P_a R_m + P_a + R_m with R_m =
+// expm1(sweep_block m mu) (made once a call, as the Q_k are), or expm1(b
+// mu) afresh.
 // mu > 0 and A > 0, so every term is positive and relative errors add
 // without cancelling. A relative error e of an argument y moves expm1(y)
 // by at most e y e^y / (e^y - 1) <= e (1 + y) relative, and i mu <=
@@ -41,7 +42,7 @@
 // u^2. c(b) errs by at most 31 u^2 (|f1 i / R| + |w| i^2) (each term 27 u^2,
 // their sum 3 u^2, rounded up), s_b by 31 u^2 (|f1 / R| + 2 b |w|), and
 // each reduction adds 2 u^2 (it adds the low part back, DWPlusFP, to a
-// result of at most 1); k < 128 multiplies s_b's. The frame's four further
+// result of at most 1); k < sweep_block <= 128 multiplies s_b's. The frame's four further
 // operations err by 7 u^2 or 3.01 u^2 of magnitudes below 1 + 128 + 2^14
 // |w|. The block's bound, 2^-100 (magnitude + 128 (|f1 / R| + 2 b |w|) +
 // 2^14 |w| + 512), holds it all with room (the reductions' 2 u^2 + 254 u^2
@@ -63,9 +64,11 @@
 namespace puretone {
 
 // Frames a block of the vector pass: Q_k is made for k below it; an anchor
-// serves the next sweep_leaps blocks.
-constexpr std::size_t sweep_block = 128;
-constexpr std::size_t sweep_leaps = 8;
+// serves the next sweep_leaps blocks. 64, not the tones' 128: a sweep's
+// blocks hold double-double steps besides, and all must fit a 16 KiB
+// stack on every target (s390x's frames are the largest).
+constexpr std::size_t sweep_block = 64;
+constexpr std::size_t sweep_leaps = 16;
 
 struct sweep_plan {
     sweep_terms terms;
@@ -87,7 +90,7 @@ struct sweep_phase {
 sweep_phase sweep_cycles(const sweep_plan& plan, std::int64_t index);
 
 // What a call's blocks share (exponential and synchronized): Q_k =
-// expm1(k mu) for k < sweep_block, R_m = expm1(128 m mu) for m <
+// expm1(k mu) for k < sweep_block, R_m = expm1(sweep_block m mu) for m <
 // sweep_leaps, and the last anchor P_a = expm1(a mu).
 struct sweep_steps {
     double_double within[sweep_block];
