@@ -44,7 +44,7 @@ bool write_companion(const void* context)
             release_interruptions();
             return false;
         }
-        const timespec tick{0, 20000000};  // 20 ms: the child's end is seen that soon
+        const timespec tick{0, 20000000};  // 20 ms between looks at the child
         siginfo_t info{};
         if (const int signal = sigtimedwait(&caught, &info, &tick); signal > 0 && passed == 0) {
             passed = signal;

@@ -160,21 +160,37 @@ int fill_signal(const puretone::tone_format& format, const puretone::signal_shap
     return settled ? PURETONE_OK : PURETONE_ERROR_UNSETTLED;
 }
 
-[[gnu::noinline]] int unguarded_signal_frames(const puretone_format* description, const puretone_signal* signal,
-                                              int64_t start, int64_t count, void* out)
+// The format and the signal's description, checked in that order.
+int read_request(const puretone_format* description, const puretone_signal* signal, puretone::tone_format& format,
+                 puretone::signal_shape& shape)
 {
-    puretone::tone_format format;
     if (const int code = puretone::read_format(description, format))
         return code;
-    puretone::signal_shape shape;
-    if (const int code = puretone::read_signal(signal, format, shape))
-        return code;
+    return puretone::read_signal(signal, format, shape);
+}
+
+// start, count and the window, which ends within the signal's length where
+// it has one.
+int check_signal_window(const puretone::signal_shape& shape, int64_t start, int64_t count)
+{
     if (start < 0)
         return PURETONE_ERROR_START;
     if (count < 0)
         return PURETONE_ERROR_COUNT;
     if (start > (shape.length > 0 ? shape.length : index_end) - count)
         return PURETONE_ERROR_WINDOW;
+    return PURETONE_OK;
+}
+
+[[gnu::noinline]] int unguarded_signal_frames(const puretone_format* description, const puretone_signal* signal,
+                                              int64_t start, int64_t count, void* out)
+{
+    puretone::tone_format format;
+    puretone::signal_shape shape;
+    if (const int code = read_request(description, signal, format, shape))
+        return code;
+    if (const int code = check_signal_window(shape, start, count))
+        return code;
     if (count > 0 && !signal_angles_in_domain(shape, format.rate, start, count))
         return PURETONE_ERROR_ANGLE;
     return with_samples(format, count, out,
@@ -184,10 +200,8 @@ int fill_signal(const puretone::tone_format& format, const puretone::signal_shap
 [[gnu::noinline]] int64_t unguarded_signal_length(const puretone_format* description, const puretone_signal* signal)
 {
     puretone::tone_format format;
-    if (const int code = puretone::read_format(description, format))
-        return code;
     puretone::signal_shape shape;
-    if (const int code = puretone::read_signal(signal, format, shape))
+    if (const int code = read_request(description, signal, format, shape))
         return code;
     return shape.length;
 }
@@ -196,19 +210,13 @@ int fill_signal(const puretone::tone_format& format, const puretone::signal_shap
                                                int64_t start, int64_t count, float* out)
 {
     puretone::tone_format format;
-    if (const int code = puretone::read_format(description, format))
-        return code;
     puretone::signal_shape shape;
-    if (const int code = puretone::read_signal(signal, format, shape))
+    if (const int code = read_request(description, signal, format, shape))
         return code;
     if (!shape.swept || shape.sweep.terms.kind == puretone::sweep_kind::linear)
         return PURETONE_ERROR_SWEEP;
-    if (start < 0)
-        return PURETONE_ERROR_START;
-    if (count < 0)
-        return PURETONE_ERROR_COUNT;
-    if (start > shape.length - count)
-        return PURETONE_ERROR_WINDOW;
+    if (const int code = check_signal_window(shape, start, count))
+        return code;
     if (out == nullptr && count > 0)
         return PURETONE_ERROR_NULL;
     if (count == 0)
